@@ -1,0 +1,94 @@
+#include "Custom_Actions/qvrinst/crash_dump.h"
+
+#include <dbghelp.h>
+
+#include <cwchar>
+
+namespace qvr {
+namespace {
+
+using MiniDumpWriteDumpFn = BOOL(WINAPI*)(HANDLE, DWORD, HANDLE, MINIDUMP_TYPE, PMINIDUMP_EXCEPTION_INFORMATION,
+                                          PMINIDUMP_USER_STREAM_INFORMATION, PMINIDUMP_CALLBACK_INFORMATION);
+
+wchar_t g_tempDirectory[MAX_PATH];
+MiniDumpWriteDumpFn g_writeDump = nullptr;
+const wchar_t* g_dumpName = L"";
+volatile LONG g_preparationLock = 0;
+
+void Lock() {
+  for (int spins = 0; InterlockedExchange(&g_preparationLock, 1) == 1;) {
+    if (spins < 4000)
+      ++spins;
+    else
+      Sleep(1);
+  }
+}
+
+void Unlock() { InterlockedExchange(&g_preparationLock, 0); }
+
+bool Prepare() {
+  bool prepared = true;
+  // Wine (and Windows) leave an unset variable as it stands and still report
+  // its length: "%TEMP%" unexpanded is as much a failure as a zero result.
+  const DWORD expanded = ExpandEnvironmentStringsW(L"%TEMP%", g_tempDirectory, MAX_PATH);
+  if (expanded == 0 || expanded > MAX_PATH || wcschr(g_tempDirectory, L'%') != nullptr) {
+    g_tempDirectory[0] = L'\0';
+    prepared = false;
+  }
+  wchar_t path[MAX_PATH + 16];
+  const UINT length = GetSystemDirectoryW(path, MAX_PATH);
+  HMODULE dbghelp = nullptr;
+  if (length > 0 && length < MAX_PATH) {
+    wcscat(path, L"\\DbgHelp.dll");
+    dbghelp = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  }
+  if (!dbghelp) return false;
+  // Kept loaded for the life of the process: the filter may run at any time.
+  const auto writeDump = reinterpret_cast<MiniDumpWriteDumpFn>(
+      reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
+  if (!writeDump) return false;
+  if (prepared) g_writeDump = writeDump;
+  return prepared;
+}
+
+}  // namespace
+
+void SetCrashDumpName(const wchar_t* name) { g_dumpName = name; }
+
+LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
+  prepared = true;
+  Lock();
+  if (!g_writeDump) prepared = Prepare();
+  LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(CrashDumpFilter);
+  Unlock();
+  return previous;
+}
+
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
+  const DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
+  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
+  if (process) {
+    if (g_writeDump) {
+      SYSTEMTIME now;
+      GetLocalTime(&now);
+      wchar_t name[520];
+      _snwprintf(name, 520, L"%s/%s.21.26.0.0_%02u.%02u_%02u.%02u_%u.SETUP.%s.dmp", g_tempDirectory, g_dumpName,
+                 now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
+      name[519] = L'\0';
+      HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+      if (file != INVALID_HANDLE_VALUE) {
+        MINIDUMP_EXCEPTION_INFORMATION info;
+        info.ThreadId = GetCurrentThreadId();
+        info.ExceptionPointers = exception;
+        info.ClientPointers = FALSE;
+        g_writeDump(process, GetCurrentProcessId(), file, MiniDumpWithFullMemory, &info, nullptr, nullptr);
+        CloseHandle(file);
+      }
+    }
+    CloseHandle(process);
+  }
+  return code == kDumpRequestCode ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_EXECUTE_HANDLER;
+}
+
+}  // namespace qvr

@@ -1,0 +1,22 @@
+// The crash dump filter: a full memory dump in %TEMP% for an unhandled
+// exception, and a dump on request (exception 0x42849FD0) after which the
+// program continues.
+#pragma once
+
+#include <windows.h>
+
+namespace qvr {
+
+constexpr DWORD kDumpRequestCode = 0x42849FD0;
+
+// Name put at the start of each dump file; the string must outlive the filter.
+void SetCrashDumpName(const wchar_t* name);
+
+// Prepares the dump writer once per process (TEMP, DbgHelp.dll from the
+// system directory, MiniDumpWriteDump) and installs the filter whatever the
+// outcome. `prepared` tells whether dumps can be written.
+LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared);
+
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception);
+
+}  // namespace qvr

@@ -1,0 +1,52 @@
+// The installer object: the declarations read from the registry and every
+// operation of the module behind the VersionedInstaller interface.
+#pragma once
+
+#include "Custom_Actions/qvrinst/log_sink_provider.h"
+#include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "activators/proto_handler_registrar.h"
+
+#include <cstdint>
+#include <string>
+
+namespace qvr {
+
+class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, public VersionedInstaller {
+ public:
+  Installer();
+  ~Installer();
+  Installer(const Installer&) = delete;
+  Installer& operator=(const Installer&) = delete;
+
+  LogSink* GetLogSink() override { return LogSinkProvider::GetLogSink(); }
+
+  bool Initialize(LogSink* sink, const wchar_t* productType, ProfileStore* profileStore) override;
+  void Release() override;
+  bool SwitchProductType() override;
+  bool CheckForApplicationsToRemove(std::uint32_t filter, StringList** detected) override;
+  bool RemoveApplications(std::uint32_t unused, StringList** applications) override;
+  bool ActivateProduct(ActivationMode mode) override;
+  bool ChangeProductIcons(const wchar_t* variant) override;
+  bool AlwaysSucceeds() override { return true; }
+  bool RemoveProductShortcuts() override;
+  bool DeactivateCurrentType() override;
+  void SetServiceLocator(void* serviceLocator) override { serviceLocator_ = serviceLocator; }
+
+  const std::wstring& CurrentProductType() const { return currentProductType_; }
+  const std::wstring& TargetProductType() const { return targetProductType_; }
+
+ private:
+  // Writes "<operation>: not available in this build" and returns false.
+  bool Unavailable(const wchar_t* operation);
+
+  std::wstring currentProductType_;
+  std::wstring targetProductType_;
+  void* serviceLocator_ = nullptr;  // not owned
+  ProfileStore* profileStore_ = nullptr;  // not owned
+};
+
+// The factory behind GetVersionedQVRInstaller: 160 for a null out pointer,
+// 0x80004002 for an unknown version.
+std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out);
+
+}  // namespace qvr

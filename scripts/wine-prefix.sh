@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Starts or stops the persistent wineserver of a build tree's private prefix.
+#   wine-prefix.sh start BUILD_DIR   create/boot the prefix (Windows 10), start the server
+#   wine-prefix.sh stop BUILD_DIR    wait for the prefix's processes, stop the server
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+cmd=${1:?start|stop}
+source "$here/wine-env.sh" "${2:?build dir}"
+case "$cmd" in
+  start)
+    mkdir -p "$WINEPREFIX"
+    # Detached from the caller's pipes so that CTest does not wait on it.
+    setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
+    if [ ! -f "$WINEPREFIX/.qvr-booted" ]; then
+      "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1
+      "$WINELOADER" winecfg /v win10 </dev/null >/dev/null 2>&1
+      touch "$WINEPREFIX/.qvr-booted"
+    fi
+    # One quick process to make sure the server answers before tests start.
+    "$WINELOADER" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    ;;
+  stop)
+    # The prefix's services (winedevice) never end on their own, so the
+    # server is stopped rather than waited for.
+    "$WINESERVER" -k 2>/dev/null || true
+    ;;
+  *) echo "usage: $0 start|stop BUILD_DIR" >&2; exit 2 ;;
+esac
