@@ -1,0 +1,63 @@
+#include "platform/util/windows_version.h"
+
+#include <windows.h>
+
+namespace qvr {
+namespace {
+
+using RtlGetVersionFn = LONG(WINAPI*)(OSVERSIONINFOEXW*);
+
+struct VersionQuery {
+  oxa::ResultCode result = oxa::rc::Ok;
+  OSVERSIONINFOEXW info = {};
+};
+
+static_assert(sizeof(OSVERSIONINFOEXW) == 284);
+
+VersionQuery QueryVersion() {
+  VersionQuery query;
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const auto getVersion = ntdll == nullptr ? nullptr
+                                           : reinterpret_cast<RtlGetVersionFn>(reinterpret_cast<void*>(
+                                                 GetProcAddress(ntdll, "RtlGetVersion")));
+  if (getVersion == nullptr) {
+    query.result = oxa::ResultFromWin32Error(GetLastError());
+    return query;
+  }
+  query.info.dwOSVersionInfoSize = sizeof(query.info);
+  if (getVersion(&query.info) != 0) query.result = oxa::rc::UnspecifiedError;
+  return query;
+}
+
+// The UBR lives in the 64-bit view; the 32-bit module would otherwise be
+// redirected away from it.
+std::uint32_t ReadUpdateBuildRevision() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
+                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+    return 0;
+  }
+  DWORD revision = 0;
+  DWORD type = REG_NONE;
+  DWORD size = sizeof(revision);
+  const LONG error = RegQueryValueExW(key, L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&revision), &size);
+  RegCloseKey(key);
+  if (error != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(revision)) return 0;
+  return revision;
+}
+
+}  // namespace
+
+oxa::ResultCode GetWindowsVersion(WindowsVersion& version) {
+  static const VersionQuery query = QueryVersion();
+  if (OXA_FAILED(query.result)) return query.result;
+  static const std::uint32_t updateBuildRevision = ReadUpdateBuildRevision();
+  version.major = query.info.dwMajorVersion;
+  version.minor = query.info.dwMinorVersion;
+  version.build = query.info.dwBuildNumber;
+  version.servicePackMajor = query.info.wServicePackMajor;
+  version.updateBuildRevision = updateBuildRevision;
+  return oxa::rc::Ok;
+}
+
+}  // namespace qvr
