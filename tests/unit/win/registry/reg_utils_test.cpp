@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "component/oxa/exception/exception.h"
 #include "tests/unit/win/registry/test_registry_key.h"
 
 namespace qvr {
@@ -57,6 +58,28 @@ TEST(RegKey, CurrentUserOfTheThread) {
   EXPECT_EQ(key.QueryValue(L"value", text), oxa::rc::Ok);
   EXPECT_EQ(text, L"per user");
   EXPECT_EQ(key.Root(), HKEY_CURRENT_USER);
+}
+
+TEST(RegKey, ClassesRootOfTheThreadUserNeedsImpersonation) {
+  RegKey key;
+  try {
+    key.OpenForRead(HKEY_CLASSES_ROOT, L"", 0, true);
+    ADD_FAILURE() << "no exception";
+  } catch (const oxa::CheckResultFailedException& error) {
+    EXPECT_EQ(oxa::GetExceptionResultCode(error), oxa::rc::NotFound);
+    EXPECT_STREQ(error.GetFile(), "platform/util/reg_utils");
+    EXPECT_EQ(error.GetLine(), 468);
+  }
+  EXPECT_FALSE(key.IsOpen());
+  // Without the flag the classes root is used as it is.
+  EXPECT_EQ(key.OpenForRead(HKEY_CLASSES_ROOT, L""), oxa::rc::Ok);
+
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  const oxa::ResultCode result = key.OpenForRead(HKEY_CLASSES_ROOT, L"", 0, true);
+  RevertToSelf();
+  EXPECT_EQ(result, oxa::rc::Ok);
+  EXPECT_TRUE(key.IsOpen());
+  EXPECT_EQ(key.Root(), HKEY_CLASSES_ROOT);
 }
 
 class QueryValueTest : public ::testing::Test {
