@@ -140,6 +140,9 @@ class CompactStorage {
       h.data[size] = '\0';
       set_heap(h);
     } else {
+      // Only an inline text is stored here; saying so keeps GCC's buffer
+      // checks from warning about the heap lengths of the other branch.
+      if (size > kInlineCapacity) __builtin_unreachable();
       inline_buffer()[size] = '\0';
       bytes_[kLast] = static_cast<unsigned char>(kInlineCapacity - size);
     }
@@ -333,8 +336,16 @@ class basic_string_t {
 
   void clear() noexcept { storage_.set_size(0); }
 
+  friend bool operator==(const basic_string_t& left, const basic_string_t& right) noexcept {
+    return left.view() == right.view();
+  }
   friend bool operator==(const basic_string_t& left, view_type right) noexcept { return left.view() == right; }
+  friend bool operator==(const basic_string_t& left, const Char* right) noexcept { return left.view() == right; }
+  friend auto operator<=>(const basic_string_t& left, const basic_string_t& right) noexcept {
+    return left.view() <=> right.view();
+  }
   friend auto operator<=>(const basic_string_t& left, view_type right) noexcept { return left.view() <=> right; }
+  friend auto operator<=>(const basic_string_t& left, const Char* right) noexcept { return left.view() <=> right; }
 
  private:
   // Makes room for `extra` more characters (within max_size()): the capacity
