@@ -15,6 +15,11 @@ case "$cmd" in
       "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1
       "$WINELOADER" winecfg /v win10 </dev/null >/dev/null 2>&1
       touch "$WINEPREFIX/.qvr-booted"
+      # The first boot can leave a second service manager behind, after which
+      # RpcSs never starts and every COM user waits 10 s for it: restart.
+      "$WINESERVER" -k 2>/dev/null || true
+      "$WINESERVER" -w 2>/dev/null || true
+      setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     fi
     # One quick process to make sure the server answers before tests start.
     "$WINELOADER" cmd /c exit 0 </dev/null >/dev/null 2>&1
