@@ -1,0 +1,57 @@
+# Sourced by the end-to-end tests: the build tree's Wine prefix, packages built
+# with wixl, installs through Wine's msiexec, and checks of the verbose log.
+# Usage in a test: source lib.sh BUILD_DIR SOURCE_DIR TEST_NAME
+set -uo pipefail
+E2E_BUILD=$(cd "$1" && pwd)
+E2E_SOURCE=$(cd "$2" && pwd)
+E2E_NAME=$3
+source "$E2E_SOURCE/scripts/wine-env.sh" "$E2E_BUILD"
+E2E_WORK="$WINEPREFIX/drive_c/qvr-e2e/$E2E_NAME"
+E2E_WORK_WIN="C:\\qvr-e2e\\$E2E_NAME"
+E2E_FAILURES=0
+rm -rf "$E2E_WORK"
+mkdir -p "$E2E_WORK"
+
+e2e_fail() {
+  echo "FAIL: $*"
+  E2E_FAILURES=$((E2E_FAILURES + 1))
+}
+
+# e2e_package NAME: builds the product package into the work folder. wixl
+# takes only relative SourceFile paths, so it runs in the build tree.
+e2e_package() {
+  (cd "$E2E_BUILD" && wixl -a x64 -D QvrBinDir=bin -o "$E2E_WORK/$1.msi" "$E2E_SOURCE/packaging/product.wxs") \
+    || { e2e_fail "wixl could not build $1.msi"; return 1; }
+}
+
+# e2e_msiexec OPERATION PACKAGE LOG [PROPERTY=VALUE...]: runs msiexec quietly
+# with a verbose log; E2E_RC is its result (the low byte of the Windows
+# result: 1603 shows as 67).
+e2e_msiexec() {
+  local op=$1 package=$2 log=$3
+  shift 3
+  "$WINELOADER" msiexec "$op" "$E2E_WORK_WIN\\$package.msi" /qn /l*v "$E2E_WORK_WIN\\$log.log" "$@" </dev/null >/dev/null 2>&1
+  E2E_RC=$?
+  tr -d '\r' <"$E2E_WORK/$log.log" >"$E2E_WORK/$log.txt" 2>/dev/null || e2e_fail "no log $log"
+}
+
+# e2e_expect LOG ERE WHAT / e2e_expect_not LOG ERE WHAT: a line of the log
+# matches (does not match) the extended regular expression.
+e2e_expect() {
+  grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: no line matches /$2/ in $1"
+}
+e2e_expect_not() {
+  ! grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: unexpected line /$2/ in $1"
+}
+
+# e2e_lines LOG ERE: the matching lines, for order checks.
+e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
+
+e2e_finish() {
+  if [ "$E2E_FAILURES" -eq 0 ]; then
+    echo "$E2E_NAME: passed"
+    exit 0
+  fi
+  echo "$E2E_NAME: $E2E_FAILURES check(s) failed; logs in $E2E_WORK"
+  exit 1
+}
