@@ -1,0 +1,218 @@
+#include "platform/util/privileges.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tests/unit/win/registry/test_registry_key.h"
+
+namespace qvr {
+namespace {
+
+constexpr oxa::ResultCode kNotAllAssigned = static_cast<oxa::ResultCode>(0x80070514u);
+constexpr oxa::ResultCode kNoSuchPrivilege = static_cast<oxa::ResultCode>(0x80070521u);
+// Wine's token, like a normal user's on Windows, does not hold this one.
+constexpr wchar_t kMissingPrivilege[] = L"SeCreateTokenPrivilege";
+
+// Keeps every record with the level it was granted for.
+class RecordingTracer final : public oxa::ITracer {
+ public:
+  struct Record {
+    oxa::TraceLevel level;
+    std::string text;
+    bool operator==(const Record&) const = default;
+  };
+
+  ~RecordingTracer() { EXPECT_EQ(references_, 0u); }
+
+  std::uint32_t AddRef() override { return ++references_; }
+  std::uint32_t Release() override { return --references_; }
+  oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override {
+    if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
+    AddRef();
+    *out = static_cast<oxa::ITracer*>(this);
+    return oxa::rc::Ok;
+  }
+  oxa::ResultCode AllocateBuffer(oxa::TraceLevel level, char** buffer, std::size_t size) override {
+    if (*buffer == nullptr) level_ = level;
+    char* grown = static_cast<char*>(std::realloc(*buffer, size));
+    if (grown == nullptr) {
+      std::free(*buffer);
+      *buffer = nullptr;
+      return oxa::rc::OutOfMemory;
+    }
+    *buffer = grown;
+    return oxa::rc::Ok;
+  }
+  oxa::ResultCode CommitBuffer(char* buffer, std::size_t size) override {
+    records.push_back({level_, std::string(buffer, size)});
+    std::free(buffer);
+    return oxa::rc::Ok;
+  }
+
+  std::vector<Record> records;
+
+ private:
+  std::uint32_t references_ = 0;
+  oxa::TraceLevel level_ = 0;
+};
+
+bool ThreadImpersonates() {
+  ScopedHandle token;
+  return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive()) != FALSE;
+}
+
+bool Enabled(HANDLE token, const wchar_t* name) {
+  LUID luid;
+  EXPECT_TRUE(LookupPrivilegeValueW(nullptr, name, &luid));
+  DWORD size = 0;
+  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  std::vector<BYTE> data(size);
+  EXPECT_TRUE(GetTokenInformation(token, TokenPrivileges, data.data(), size, &size));
+  const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(data.data());
+  for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
+    const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
+    if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart) {
+      return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
+    }
+  }
+  return false;
+}
+
+bool ThreadEnabled(const wchar_t* name) {
+  ScopedHandle token;
+  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive())) return false;
+  return Enabled(token.Get(), name);
+}
+
+bool ProcessEnabled(const wchar_t* name) {
+  ScopedHandle token;
+  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
+  return Enabled(token.Get(), name);
+}
+
+// Saving a hive needs SeBackupPrivilege: shows whether the thread really has it.
+class HiveSave {
+ public:
+  HiveSave() {
+    wchar_t folder[MAX_PATH];
+    GetTempPathW(MAX_PATH, folder);
+    file_ = std::wstring(folder) + L"qvr_privileges_" + std::to_wstring(GetCurrentProcessId()) + L".hive";
+    DeleteFileW(file_.c_str());
+    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key_.Path().c_str(), 0, KEY_READ, &hkey_), ERROR_SUCCESS);
+  }
+  ~HiveSave() {
+    RegCloseKey(hkey_);
+    DeleteFileW(file_.c_str());
+  }
+  LONG Save() {
+    const LONG error = RegSaveKeyW(hkey_, file_.c_str(), nullptr);
+    DeleteFileW(file_.c_str());
+    return error;
+  }
+
+ private:
+  test::TestRegistryKey key_;
+  HKEY hkey_ = nullptr;
+  std::wstring file_;
+};
+
+TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  ScopedHandle token;
+  ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE, token.Receive()));
+  ScopedHandle queryOnly;
+  ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, queryOnly.Receive()));
+
+  EXPECT_FALSE(Enabled(token.Get(), L"SeBackupPrivilege"));
+  EXPECT_EQ(EnablePrivilege(token.Get(), L"SeBackupPrivilege"), oxa::rc::Ok);
+  EXPECT_TRUE(Enabled(token.Get(), L"SeBackupPrivilege"));
+  // Enabling again is no failure.
+  EXPECT_EQ(EnablePrivilege(token.Get(), L"SeBackupPrivilege"), oxa::rc::Ok);
+
+  SetLastError(ERROR_ACCESS_DENIED);
+  EXPECT_EQ(EnablePrivilege(token.Get(), L"SeRestorePrivilege"), oxa::rc::Ok);
+  EXPECT_EQ(EnablePrivilege(token.Get(), kMissingPrivilege), kNotAllAssigned);
+  EXPECT_EQ(EnablePrivilege(token.Get(), L"SeNoSuchPrivilege"), kNoSuchPrivilege);
+  EXPECT_EQ(EnablePrivilege(queryOnly.Get(), L"SeShutdownPrivilege"), oxa::rc::AccessDenied);
+  EXPECT_EQ(EnablePrivilege(nullptr, L"SeShutdownPrivilege"), oxa::rc::InvalidHandle);
+  RevertToSelf();
+  EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
+}
+
+TEST(ScopedPrivilegesAdjust, EnablesForTheThreadUntilTheScopeEnds) {
+  RecordingTracer tracer;
+  HiveSave hive;
+  ASSERT_FALSE(ThreadImpersonates());
+  EXPECT_EQ(hive.Save(), ERROR_PRIVILEGE_NOT_HELD);
+  {
+    const ScopedPrivilegesAdjust adjust(&tracer, {L"SeBackupPrivilege", L"SeRestorePrivilege"});
+    EXPECT_TRUE(ThreadImpersonates());
+    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
+    EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
+    EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
+    EXPECT_EQ(hive.Save(), ERROR_SUCCESS);
+  }
+  EXPECT_FALSE(ThreadImpersonates());
+  EXPECT_EQ(hive.Save(), ERROR_PRIVILEGE_NOT_HELD);
+
+  const std::vector<RecordingTracer::Record> expected = {
+      {700, "[priv_adjust]\tAdjust privileges [SeBackupPrivilege,SeRestorePrivilege,], attr: 2"}};
+  EXPECT_EQ(tracer.records, expected);
+}
+
+TEST(ScopedPrivilegesAdjust, TracesAPrivilegeTheTokenLacksAndGoesOn) {
+  RecordingTracer tracer;
+  {
+    const ScopedPrivilegesAdjust adjust(&tracer, {L"SeBackupPrivilege", kMissingPrivilege, L"SeRestorePrivilege"});
+    EXPECT_TRUE(ThreadImpersonates());
+    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
+    EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
+  }
+  EXPECT_FALSE(ThreadImpersonates());
+  const std::vector<RecordingTracer::Record> expected = {
+      {700, "[priv_adjust]\tAdjust privileges [SeBackupPrivilege,SeCreateTokenPrivilege,SeRestorePrivilege,], attr: 2"},
+      {300, "[priv_adjust]\tFailed to enable privilege: SeCreateTokenPrivilege, err: 0x80070514 (Unknown result code)"},
+  };
+  EXPECT_EQ(tracer.records, expected);
+}
+
+TEST(ScopedPrivilegesAdjust, NestedScopesRestoreTheOuterImpersonation) {
+  RecordingTracer tracer;
+  {
+    const ScopedPrivilegesAdjust outer(&tracer, {L"SeBackupPrivilege"});
+    {
+      const ScopedPrivilegesAdjust inner(&tracer, {L"SeRestorePrivilege"});
+      EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
+    }
+    EXPECT_TRUE(ThreadImpersonates());
+    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
+    EXPECT_FALSE(ThreadEnabled(L"SeRestorePrivilege"));
+  }
+  EXPECT_FALSE(ThreadImpersonates());
+  EXPECT_EQ(tracer.records.size(), 2u);
+}
+
+TEST(ScopedPrivilegesAdjust, WorksWithoutTracerAndWithoutNames) {
+  {
+    const ScopedPrivilegesAdjust adjust(nullptr, {L"SeBackupPrivilege", kMissingPrivilege});
+    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
+  }
+  EXPECT_FALSE(ThreadImpersonates());
+
+  RecordingTracer tracer;
+  {
+    const ScopedPrivilegesAdjust adjust(&tracer, {});
+    EXPECT_TRUE(ThreadImpersonates());
+  }
+  EXPECT_FALSE(ThreadImpersonates());
+  const std::vector<RecordingTracer::Record> expected = {{700, "[priv_adjust]\tAdjust privileges [], attr: 2"}};
+  EXPECT_EQ(tracer.records, expected);
+}
+
+}  // namespace
+}  // namespace qvr
