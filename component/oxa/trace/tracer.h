@@ -43,8 +43,9 @@ class ITracer {
   // Ids 0 and kTracerInterfaceId: adds a reference and stores the object;
   // other ids: rc::InterfaceNotSupported, *out untouched.
   virtual ResultCode QueryInterface(std::uint32_t id, void** out) = 0;
-  // Grants (*buffer null) or resizes (*buffer from an earlier call) a record
-  // buffer of `size` bytes. On failure *buffer is null (an old buffer freed).
+  // Grants (*buffer null) or resizes (*buffer from an earlier call, contents
+  // kept) a record buffer of `size` bytes. On failure *buffer is null (an old
+  // buffer freed) or, if the tracer kept it, still the old buffer.
   virtual ResultCode AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) = 0;
   // Takes ownership of a granted buffer and emits its first `size` bytes
   // (UTF-8, not NUL-terminated) as one record.
@@ -254,8 +255,10 @@ class TraceRecord {
  private:
   // `value` is the two's complement bits of a `bytes`-wide integer.
   TraceRecord& AppendInteger(bool negative, std::uint64_t value, std::size_t bytes) noexcept;
-  // One formatted item: `sign` (sign and base prefix) and `body`, padded to the width.
-  TraceRecord& AppendItem(std::string_view sign, std::string_view body) noexcept;
+  // Lays out one item of `sign` (sign or base prefix) and a body of
+  // `bodyLength` bytes, padded to the width, which it resets. Returns where the
+  // body goes, or null when the item is dropped.
+  char* PlaceItem(std::string_view sign, std::size_t bodyLength) noexcept;
   // Room for `extra` more bytes; false (record emptied) when it cannot grow.
   bool Reserve(std::size_t extra) noexcept;
 
