@@ -4,6 +4,7 @@
 #include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/key_value_list.h"
 #include "Custom_Actions/qvrinst/msi_log.h"
+#include "component/oxa/trace/msi_tracer.h"
 
 #include <msiquery.h>
 
@@ -26,8 +27,10 @@ ActivationMode ModeFrom(const KeyValueList& parameters) {
   return mode;
 }
 
+// The start line, then the session's tracer for every framework record.
 void StartAction(MSIHANDLE install, const wchar_t* action) {
   WriteActionStart(install, action);
+  oxa::InstallSessionTracer(install);
 }
 
 // Rollback and deactivation: both deactivate the stored product type, the

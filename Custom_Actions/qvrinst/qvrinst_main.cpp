@@ -5,6 +5,7 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 #include "Custom_Actions/qvrinst/custom_actions.h"
 #include "Custom_Actions/qvrinst/installer.h"
+#include "component/oxa/trace/tracer.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ std::int32_t GetVersionedQVRInstaller(std::uint32_t version, qvr::VersionedInsta
   return qvr::CreateVersionedInstaller(version, out);
 }
 
-void* GetTracer() { return nullptr; }
+// The current tracer, without a reference; null before any custom action.
+oxa::ITracer* GetTracer() { return oxa::GetCurrentTracer(); }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   switch (reason) {
@@ -52,6 +54,7 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
       return prepared ? TRUE : FALSE;
     }
     case DLL_PROCESS_DETACH:
+      oxa::ReplaceCurrentTracer(nullptr);
       ReleasePreviousFilter();
       return TRUE;
     default:
