@@ -26,29 +26,37 @@ void Lock() {
 
 void Unlock() { InterlockedExchange(&g_preparationLock, 0); }
 
-bool Prepare() {
-  bool prepared = true;
+bool ExpandTempDirectory() {
   // Wine (and Windows) leave an unset variable as it stands and still report
   // its length: "%TEMP%" unexpanded is as much a failure as a zero result.
   const DWORD expanded = ExpandEnvironmentStringsW(L"%TEMP%", g_tempDirectory, MAX_PATH);
   if (expanded == 0 || expanded > MAX_PATH || wcschr(g_tempDirectory, L'%') != nullptr) {
     g_tempDirectory[0] = L'\0';
-    prepared = false;
+    return false;
   }
+  return true;
+}
+
+// Done only when everything is there, so that a failed preparation is tried
+// again by the next installation and keeps no reference to DbgHelp.dll (the
+// module is refused, and unloaded, when its first preparation fails).
+bool Prepare() {
+  if (!ExpandTempDirectory()) return false;
   wchar_t path[MAX_PATH + 16];
   const UINT length = GetSystemDirectoryW(path, MAX_PATH);
-  HMODULE dbghelp = nullptr;
-  if (length > 0 && length < MAX_PATH) {
-    wcscat(path, L"\\DbgHelp.dll");
-    dbghelp = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
-  }
+  if (length == 0 || length >= MAX_PATH) return false;
+  wcscat(path, L"\\DbgHelp.dll");
+  const HMODULE dbghelp = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
   if (!dbghelp) return false;
-  // Kept loaded for the life of the process: the filter may run at any time.
   const auto writeDump = reinterpret_cast<MiniDumpWriteDumpFn>(
       reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
-  if (!writeDump) return false;
-  if (prepared) g_writeDump = writeDump;
-  return prepared;
+  if (!writeDump) {
+    FreeLibrary(dbghelp);
+    return false;
+  }
+  // Kept loaded for the life of the process: the filter may run at any time.
+  g_writeDump = writeDump;
+  return true;
 }
 
 }  // namespace

@@ -56,4 +56,15 @@ class VersionedInstaller {
 // The factory's signature, for hosts that look it up with GetProcAddress.
 using GetVersionedQVRInstallerFn = std::int32_t (*)(std::uint32_t version, VersionedInstaller** out);
 
+// What the 32-bit module and its hosts hand each other: the interfaces are a
+// vtable pointer and nothing else, results are one-byte booleans, strings
+// UTF-16.
+static_assert(sizeof(void*) != 4 || sizeof(VersionedInstaller) == 4);
+static_assert(sizeof(void*) != 4 || sizeof(VersionedInstaller*) == 4);
+static_assert(sizeof(void*) != 4 || sizeof(StringList) == 4);
+static_assert(sizeof(void*) != 4 || sizeof(GetVersionedQVRInstallerFn) == 4);
+static_assert(sizeof(void*) != 4 || sizeof(bool) == 1);
+static_assert(sizeof(void*) != 4 || sizeof(wchar_t) == 2);
+static_assert(sizeof(ActivationMode) == 4);
+
 }  // namespace qvr

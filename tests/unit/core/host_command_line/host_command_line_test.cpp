@@ -1,0 +1,115 @@
+#include "tools/qvrhost/host_command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using qvrhost::HostCommand;
+using qvrhost::Operation;
+using qvrhost::ParsedCommandLine;
+using Outcome = ParsedCommandLine::Outcome;
+
+ParsedCommandLine Parse(std::vector<std::wstring> words) { return qvrhost::ParseHostCommandLine(words); }
+
+HostCommand Command(std::vector<std::wstring> words) {
+  const ParsedCommandLine parsed = Parse(std::move(words));
+  EXPECT_EQ(parsed.outcome, Outcome::Run) << std::string(parsed.error.begin(), parsed.error.end());
+  return parsed.command;
+}
+
+TEST(HostCommandLine, Unsigned32) {
+  std::uint32_t value = 7;
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"31", value));
+  EXPECT_EQ(value, 31u);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"0x1F", value));
+  EXPECT_EQ(value, 31u);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"0Xffffffff", value));
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"4294967295", value));
+  EXPECT_EQ(value, 0xFFFFFFFFu);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"010", value));  // decimal, not octal
+  EXPECT_EQ(value, 10u);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"0", value));
+  EXPECT_EQ(value, 0u);
+
+  value = 7;
+  for (const wchar_t* bad : {L"", L"0x", L"4294967296", L"0x100000000", L"-1", L"+1", L" 1", L"1 ", L"1f", L"0x1g",
+                             L"99999999999999999999999"}) {
+    EXPECT_FALSE(qvrhost::ParseUnsigned32(bad, value)) << std::wstring(bad).size();
+    EXPECT_EQ(value, 7u);
+  }
+}
+
+TEST(HostCommandLine, Subcommands) {
+  const HostCommand initialize = Command({L"initialize"});
+  EXPECT_EQ(initialize.operation, Operation::Initialize);
+  EXPECT_FALSE(initialize.productType.has_value());
+
+  EXPECT_EQ(Command({L"switch"}).operation, Operation::SwitchProductType);
+  EXPECT_EQ(Command({L"deactivate"}).operation, Operation::DeactivateCurrentType);
+  EXPECT_EQ(Command({L"remove-shortcuts"}).operation, Operation::RemoveProductShortcuts);
+  EXPECT_EQ(Command({L"always-succeeds"}).operation, Operation::AlwaysSucceeds);
+
+  const HostCommand activate = Command({L"activate", L"0x1f"});
+  EXPECT_EQ(activate.operation, Operation::ActivateProduct);
+  EXPECT_EQ(activate.number, 31u);
+
+  const HostCommand icons = Command({L"icons", L"small office"});
+  EXPECT_EQ(icons.operation, Operation::ChangeProductIcons);
+  EXPECT_EQ(icons.text, L"small office");
+
+  const HostCommand check = Command({L"check-apps", L"2"});
+  EXPECT_EQ(check.operation, Operation::CheckForApplicationsToRemove);
+  EXPECT_EQ(check.number, 2u);
+
+  const HostCommand removeAll = Command({L"remove-apps"});
+  EXPECT_EQ(removeAll.operation, Operation::RemoveApplications);
+  EXPECT_TRUE(removeAll.names.empty());
+  const HostCommand removeSome = Command({L"remove-apps", L"AppA", L"App B"});
+  EXPECT_EQ(removeSome.names, (std::vector<std::wstring>{L"AppA", L"App B"}));
+}
+
+TEST(HostCommandLine, ProductTypeOption) {
+  EXPECT_EQ(Command({L"--product-type", L"vmobpc", L"initialize"}).productType, L"vmobpc");
+  EXPECT_EQ(Command({L"switch", L"--product-type", L"vmobpc"}).productType, L"vmobpc");
+  EXPECT_EQ(Command({L"--product-type=vmobpc", L"switch"}).productType, L"vmobpc");
+  // An empty type is a type (Initialize then targets none), not an absent one.
+  EXPECT_EQ(Command({L"--product-type", L"", L"switch"}).productType, L"");
+  EXPECT_EQ(Command({L"--product-type=", L"switch"}).productType, L"");
+  // After "--" option-like words are names.
+  EXPECT_EQ(Command({L"remove-apps", L"--", L"--product-type", L"-h"}).names,
+            (std::vector<std::wstring>{L"--product-type", L"-h"}));
+}
+
+TEST(HostCommandLine, HelpAndUsageErrors) {
+  EXPECT_EQ(Parse({L"--help"}).outcome, Outcome::Help);
+  EXPECT_EQ(Parse({L"switch", L"-h"}).outcome, Outcome::Help);
+  EXPECT_EQ(Parse({L"/?"}).outcome, Outcome::Help);
+  EXPECT_NE(std::wstring(qvrhost::HostUsageText()).find(L"remove-apps [NAME...]"), std::wstring::npos);
+
+  const std::vector<std::vector<std::wstring>> bad = {
+      {},
+      {L"frobnicate"},
+      {L"--verbose", L"switch"},
+      {L"switch", L"extra"},
+      {L"activate"},
+      {L"activate", L"1", L"2"},
+      {L"activate", L"thirty"},
+      {L"check-apps", L"-1"},
+      {L"icons"},
+      {L"switch", L"--product-type"},
+      {L"--product-type", L"a", L"--product-type", L"b", L"switch"},
+      {L"--product-type", L"vmobpc"},
+      {L"--", L"--help"},
+  };
+  for (const auto& words : bad) {
+    const ParsedCommandLine parsed = Parse(words);
+    EXPECT_EQ(parsed.outcome, Outcome::UsageError) << words.size();
+    EXPECT_FALSE(parsed.error.empty());
+  }
+}
+
+}  // namespace

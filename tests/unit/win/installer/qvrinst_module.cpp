@@ -1,0 +1,49 @@
+#include "tests/unit/win/installer/qvrinst_module.h"
+
+#include "tests/support/msi_session.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdarg>
+#include <cwchar>
+
+namespace installer_test {
+
+QvrinstModule::QvrinstModule() {
+  const std::wstring path = qvrtest::BuildPath(L"bin/qvrinst.dll");
+  module_ = LoadLibraryW(path.c_str());
+  EXPECT_NE(module_, nullptr) << "cannot load qvrinst.dll: " << GetLastError();
+}
+
+QvrinstModule::~QvrinstModule() {
+  if (module_) FreeLibrary(module_);
+}
+
+void* QvrinstModule::Export(const char* name) const {
+  void* address = module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
+  EXPECT_NE(address, nullptr) << "qvrinst.dll does not export " << name;
+  return address;
+}
+
+qvr::GetVersionedQVRInstallerFn QvrinstModule::Factory() const {
+  return reinterpret_cast<qvr::GetVersionedQVRInstallerFn>(Export("GetVersionedQVRInstaller"));
+}
+
+QvrinstModule::CustomAction QvrinstModule::Action(const char* name) const {
+  return reinterpret_cast<CustomAction>(Export(name));
+}
+
+void PrintTo(const LogRecord& record, std::ostream* out) {
+  *out << "[" << record.level << "] " << testing::PrintToString(record.text);
+}
+
+void RecordingSink::Write(int level, const wchar_t* format, ...) {
+  wchar_t text[4096] = {};
+  va_list args;
+  va_start(args, format);
+  _vsnwprintf(text, 4095, format, args);
+  va_end(args);
+  records.push_back({level, text});
+}
+
+}  // namespace installer_test

@@ -1,0 +1,38 @@
+#include "tools/qvrhost/console.h"
+
+#include <cstdarg>
+#include <cwchar>
+#include <string>
+
+namespace qvrhost {
+
+void WriteText(Stream stream, std::wstring_view text) {
+  HANDLE handle = GetStdHandle(stream == Stream::Out ? STD_OUTPUT_HANDLE : STD_ERROR_HANDLE);
+  if (handle == nullptr || handle == INVALID_HANDLE_VALUE || text.empty()) return;
+  DWORD written = 0;
+  DWORD mode = 0;
+  if (GetConsoleMode(handle, &mode)) {
+    WriteConsoleW(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+    return;
+  }
+  const int wideLength = static_cast<int>(text.size());
+  const int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return;
+  std::string utf8(static_cast<size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+  WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
+}
+
+void ConsoleLogSink::Write(int level, const wchar_t* format, ...) {
+  wchar_t message[4096] = {};
+  va_list args;
+  va_start(args, format);
+  // _vsnwprintf (not vswprintf) for the Windows meaning of %s; it leaves the
+  // text unterminated when it has to cut it.
+  _vsnwprintf(message, 4095, format, args);
+  va_end(args);
+  message[4095] = L'\0';
+  WriteText(Stream::Out, L"[" + std::to_wstring(level) + L"] " + message + L"\n");
+}
+
+}  // namespace qvrhost

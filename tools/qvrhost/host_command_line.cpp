@@ -1,0 +1,172 @@
+#include "tools/qvrhost/host_command_line.h"
+
+#include <array>
+#include <string_view>
+
+namespace qvrhost {
+namespace {
+
+enum class Arguments { None, Number, Text, Names };
+
+struct Subcommand {
+  std::wstring_view name;
+  Operation operation;
+  Arguments arguments;
+  std::wstring_view argumentName;
+};
+
+constexpr std::array<Subcommand, 9> kSubcommands{{
+    {L"initialize", Operation::Initialize, Arguments::None, L""},
+    {L"switch", Operation::SwitchProductType, Arguments::None, L""},
+    {L"activate", Operation::ActivateProduct, Arguments::Number, L"MODE"},
+    {L"deactivate", Operation::DeactivateCurrentType, Arguments::None, L""},
+    {L"remove-shortcuts", Operation::RemoveProductShortcuts, Arguments::None, L""},
+    {L"icons", Operation::ChangeProductIcons, Arguments::Text, L"VARIANT"},
+    {L"check-apps", Operation::CheckForApplicationsToRemove, Arguments::Number, L"FILTER"},
+    {L"remove-apps", Operation::RemoveApplications, Arguments::Names, L""},
+    {L"always-succeeds", Operation::AlwaysSucceeds, Arguments::None, L""},
+}};
+
+constexpr std::wstring_view kProductTypeOption = L"--product-type";
+
+ParsedCommandLine UsageError(std::wstring error) {
+  ParsedCommandLine parsed;
+  parsed.outcome = ParsedCommandLine::Outcome::UsageError;
+  parsed.error = std::move(error);
+  return parsed;
+}
+
+const Subcommand* FindSubcommand(const std::wstring& name) {
+  for (const Subcommand& subcommand : kSubcommands)
+    if (subcommand.name == name) return &subcommand;
+  return nullptr;
+}
+
+int HexDigit(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+}  // namespace
+
+bool ParseUnsigned32(const std::wstring& text, std::uint32_t& value) {
+  std::size_t position = 0;
+  std::uint64_t base = 10;
+  if (text.size() > 2 && text[0] == L'0' && (text[1] == L'x' || text[1] == L'X')) {
+    base = 16;
+    position = 2;
+  }
+  if (position == text.size()) return false;
+  std::uint64_t result = 0;
+  for (; position < text.size(); ++position) {
+    const int digit = HexDigit(text[position]);
+    if (digit < 0 || static_cast<std::uint64_t>(digit) >= base) return false;
+    result = result * base + static_cast<std::uint64_t>(digit);
+    if (result > 0xFFFFFFFFu) return false;
+  }
+  value = static_cast<std::uint32_t>(result);
+  return true;
+}
+
+ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& arguments) {
+  std::optional<std::wstring> productType;
+  std::vector<std::wstring> words;
+  bool optionsEnded = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    const std::wstring& argument = arguments[i];
+    if (optionsEnded || argument.size() < 2 || argument.compare(0, 2, L"--") != 0) {
+      if (!optionsEnded && (argument == L"-h" || argument == L"/?")) return {ParsedCommandLine::Outcome::Help, {}, {}};
+      words.push_back(argument);
+      continue;
+    }
+    if (argument == L"--") {
+      optionsEnded = true;
+    } else if (argument == L"--help") {
+      return {ParsedCommandLine::Outcome::Help, {}, {}};
+    } else if (argument == kProductTypeOption || argument.starts_with(std::wstring(kProductTypeOption) + L"=")) {
+      if (productType) return UsageError(L"--product-type given twice");
+      if (argument.size() > kProductTypeOption.size()) {
+        productType = argument.substr(kProductTypeOption.size() + 1);
+      } else {
+        if (i + 1 == arguments.size()) return UsageError(L"--product-type needs a value");
+        productType = arguments[++i];
+      }
+    } else {
+      return UsageError(L"unknown option '" + argument + L"'");
+    }
+  }
+
+  if (words.empty()) return UsageError(L"no command given");
+  const Subcommand* subcommand = FindSubcommand(words[0]);
+  if (!subcommand) return UsageError(L"unknown command '" + words[0] + L"'");
+
+  ParsedCommandLine parsed;
+  parsed.outcome = ParsedCommandLine::Outcome::Run;
+  HostCommand& command = parsed.command;
+  command.operation = subcommand->operation;
+  command.productType = std::move(productType);
+  const std::wstring name(subcommand->name);
+  const std::size_t given = words.size() - 1;
+  switch (subcommand->arguments) {
+    case Arguments::None:
+      if (given != 0) return UsageError(name + L" takes no arguments");
+      break;
+    case Arguments::Number:
+    case Arguments::Text:
+      if (given != 1) return UsageError(name + L" needs one argument, " + std::wstring(subcommand->argumentName));
+      if (subcommand->arguments == Arguments::Text) {
+        command.text = words[1];
+      } else if (!ParseUnsigned32(words[1], command.number)) {
+        return UsageError(std::wstring(subcommand->argumentName) + L" must be a 32-bit number (decimal or 0x hex): '" +
+                          words[1] + L"'");
+      }
+      break;
+    case Arguments::Names:
+      command.names.assign(words.begin() + 1, words.end());
+      break;
+  }
+  return parsed;
+}
+
+const wchar_t* HostUsageText() {
+  return LR"(Usage: qvrhost [--product-type TYPE] COMMAND [ARGUMENTS]
+
+Drives the installer object of qvrinst.dll, loaded from this program's folder,
+through its versioned interface (version 3), as the product's setup does.
+Every command initializes the object first, with TYPE as the target product
+type when given (otherwise the product type stored in the registry is kept),
+then runs its one operation. The object's log lines are printed to standard
+output as "[LEVEL] text" (0 detail, 1 information, 3 error).
+
+Commands:
+  initialize             Initialize only
+  switch                 SwitchProductType: the full switch to the target type
+  activate MODE          ActivateProduct; MODE (decimal or 0x hex) is a sum of
+                         1 plugins, 2 registry values and environment,
+                         4 shortcuts, 8 protocol handlers, 16 profiles,
+                         32 environment only
+  deactivate             DeactivateCurrentType
+  remove-shortcuts       RemoveProductShortcuts
+  icons VARIANT          ChangeProductIcons for VARIANT
+  check-apps FILTER      CheckForApplicationsToRemove; FILTER 0 detect only,
+                         1 safe uninstall, 2 custom uninstall; prints the names
+                         of the applications found
+  remove-apps [NAME...]  RemoveApplications of the named applications, or of
+                         every detected one when no name is given; prints the
+                         names of the applications removed
+  always-succeeds        AlwaysSucceeds
+
+Options:
+  --product-type TYPE    target product type for Initialize (may be empty);
+                         also --product-type=TYPE
+  --help                 show this text
+  --                     the words that follow are not options
+
+Exit status: 0 when the operation returned true, 1 when it returned false or
+the module could not be used, 2 for a usage error.
+)";
+}
+
+}  // namespace qvrhost

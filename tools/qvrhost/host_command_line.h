@@ -1,0 +1,50 @@
+// Command line of qvrhost: one subcommand per operation of the installer
+// object, with the target product type as the one option.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace qvrhost {
+
+enum class Operation {
+  Initialize,
+  SwitchProductType,
+  ActivateProduct,
+  DeactivateCurrentType,
+  RemoveProductShortcuts,
+  ChangeProductIcons,
+  CheckForApplicationsToRemove,
+  RemoveApplications,
+  AlwaysSucceeds,
+};
+
+struct HostCommand {
+  Operation operation = Operation::Initialize;
+  // Passed to Initialize; none means null (the stored product type is kept).
+  std::optional<std::wstring> productType;
+  std::uint32_t number = 0;         // activate: mode; check-apps: filter
+  std::wstring text;                // icons: variant
+  std::vector<std::wstring> names;  // remove-apps: names, none for all
+};
+
+struct ParsedCommandLine {
+  enum class Outcome { Run, Help, UsageError };
+  Outcome outcome = Outcome::UsageError;
+  HostCommand command;
+  std::wstring error;  // for UsageError
+};
+
+// `arguments` are the words after the program name.
+ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& arguments);
+
+// Decimal, or hexadecimal behind "0x"/"0X"; the whole text must be a number
+// that fits in 32 bits (no sign, no blanks).
+bool ParseUnsigned32(const std::wstring& text, std::uint32_t& value);
+
+// The text of --help.
+const wchar_t* HostUsageText();
+
+}  // namespace qvrhost

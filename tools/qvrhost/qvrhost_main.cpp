@@ -1,0 +1,96 @@
+// qvrhost: a console setup host that drives the installer object of
+// qvrinst.dll one operation at a time. `qvrhost --help` lists the commands.
+#include "tools/qvrhost/console.h"
+#include "tools/qvrhost/host_command_line.h"
+#include "tools/qvrhost/host_string_list.h"
+#include "tools/qvrhost/installer_module.h"
+
+#include <string>
+#include <vector>
+
+namespace qvrhost {
+namespace {
+
+constexpr int kExitTrue = 0;
+constexpr int kExitFalse = 1;
+constexpr int kExitUsage = 2;
+constexpr std::uint32_t kInterfaceVersion = 3;
+
+// Prints the names of a list the installer object returned.
+void PrintNames(qvr::StringList& list) {
+  for (std::uint32_t i = 0; i < list.Count(); ++i) WriteText(Stream::Out, std::wstring(list.Get(i)) + L"\n");
+}
+
+bool RunOperation(qvr::VersionedInstaller& installer, const HostCommand& command) {
+  switch (command.operation) {
+    case Operation::Initialize:
+      break;  // done by the caller
+    case Operation::SwitchProductType:
+      return installer.SwitchProductType();
+    case Operation::ActivateProduct:
+      return installer.ActivateProduct(command.number);
+    case Operation::DeactivateCurrentType:
+      return installer.DeactivateCurrentType();
+    case Operation::RemoveProductShortcuts:
+      return installer.RemoveProductShortcuts();
+    case Operation::ChangeProductIcons:
+      return installer.ChangeProductIcons(command.text.c_str());
+    case Operation::CheckForApplicationsToRemove: {
+      qvr::StringList* detected = nullptr;
+      const bool result = installer.CheckForApplicationsToRemove(command.number, &detected);
+      const StringListPtr owned(detected);
+      if (result && owned) PrintNames(*owned);
+      return result;
+    }
+    case Operation::RemoveApplications: {
+      // The object releases the list it is given and hands back the names it
+      // removed; when it fails it leaves the list as it was.
+      qvr::StringList* list = command.names.empty() ? nullptr : new HostStringList(command.names);
+      const bool result = installer.RemoveApplications(0, &list);
+      const StringListPtr owned(list);
+      if (result && owned) PrintNames(*owned);
+      return result;
+    }
+    case Operation::AlwaysSucceeds:
+      return installer.AlwaysSucceeds();
+  }
+  return false;
+}
+
+int Run(const HostCommand& command) {
+  const InstallerModule module;
+  ConsoleLogSink sink;
+  std::wstring error;
+  const InstallerPtr installer = module.Create(kInterfaceVersion, error);
+  if (!installer) {
+    WriteText(Stream::Err, L"qvrhost: " + error + L"\n");
+    return kExitFalse;
+  }
+  const bool initialized =
+      installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr, nullptr);
+  if (command.operation == Operation::Initialize) return initialized ? kExitTrue : kExitFalse;
+  // As the custom actions do, the operation runs on whatever was read.
+  if (!initialized) WriteText(Stream::Err, L"qvrhost: Initialize returned false\n");
+  return RunOperation(*installer, command) ? kExitTrue : kExitFalse;
+}
+
+}  // namespace
+}  // namespace qvrhost
+
+int wmain(int argc, wchar_t** argv) {
+  using qvrhost::ParsedCommandLine;
+  const ParsedCommandLine parsed =
+      qvrhost::ParseHostCommandLine(std::vector<std::wstring>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  switch (parsed.outcome) {
+    case ParsedCommandLine::Outcome::Help:
+      qvrhost::WriteText(qvrhost::Stream::Out, qvrhost::HostUsageText());
+      return qvrhost::kExitTrue;
+    case ParsedCommandLine::Outcome::UsageError:
+      qvrhost::WriteText(qvrhost::Stream::Err,
+                         L"qvrhost: " + parsed.error + L"\nTry 'qvrhost --help' for the commands.\n");
+      return qvrhost::kExitUsage;
+    case ParsedCommandLine::Outcome::Run:
+      break;
+  }
+  return qvrhost::Run(parsed.command);
+}
