@@ -6,6 +6,18 @@
 
 namespace qvr {
 
+// The activators as the sequences see them.
+class Installer::Steps final : public ActivationSteps {
+ public:
+  explicit Steps(Installer& installer) : installer_(installer) {}
+  bool WriteProductType(const std::wstring& type) override { return installer_.WriteProductType(type); }
+  bool ActivateEnvironment(const std::wstring& type) override { return installer_.ActivateEnvironment(type); }
+  bool DeactivateCurrentType() override { return installer_.DeactivateCurrentType(); }
+
+ private:
+  Installer& installer_;
+};
+
 Installer::Installer() = default;
 Installer::~Installer() = default;
 
@@ -18,14 +30,18 @@ bool Installer::Unavailable(const wchar_t* operation) {
 bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileStore* profileStore) {
   sink_ = sink;
   if (!InitCommonRegKeys()) return false;
+  ReadProductType(currentProductType_);
   targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
   profileStore_ = profileStore;
-  return true;
+  return ReadFeatures();
 }
 
 void Installer::Release() { delete this; }
 
-bool Installer::SwitchProductType() { return Unavailable(L"SwitchProductType"); }
+bool Installer::SwitchProductType() {
+  Steps steps(*this);
+  return RunSwitchProductType(steps, currentProductType_, targetProductType_);
+}
 
 bool Installer::CheckForApplicationsToRemove(std::uint32_t, StringList**) {
   return Unavailable(L"CheckForApplicationsToRemove");
@@ -33,13 +49,19 @@ bool Installer::CheckForApplicationsToRemove(std::uint32_t, StringList**) {
 
 bool Installer::RemoveApplications(std::uint32_t, StringList**) { return Unavailable(L"RemoveApplications"); }
 
-bool Installer::ActivateProduct(ActivationMode) { return Unavailable(L"ActivateProduct"); }
+bool Installer::ActivateProduct(ActivationMode mode) {
+  Steps steps(*this);
+  return RunActivateProduct(steps, GetLogSink(), currentProductType_, targetProductType_, mode);
+}
 
 bool Installer::ChangeProductIcons(const wchar_t*) { return Unavailable(L"ChangeProductIcons"); }
 
 bool Installer::RemoveProductShortcuts() { return Unavailable(L"RemoveProductShortcuts"); }
 
-bool Installer::DeactivateCurrentType() { return Unavailable(L"DeactivateCurrentType"); }
+bool Installer::DeactivateCurrentType() {
+  Steps steps(*this);
+  return RunDeactivateCurrentType(steps, currentProductType_);
+}
 
 std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out) {
   constexpr std::int32_t kBadArguments = 160;

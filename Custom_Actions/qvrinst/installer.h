@@ -2,11 +2,14 @@
 // operation of the module behind the VersionedInstaller interface.
 #pragma once
 
+#include "Custom_Actions/qvrinst/activation_sequences.h"
+#include "Custom_Actions/qvrinst/feature_model.h"
 #include "Custom_Actions/qvrinst/log_sink_provider.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "activators/proto_handler_registrar.h"
 
 #include <cstdint>
+#include <map>
 #include <string>
 
 namespace qvr {
@@ -34,14 +37,30 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
 
   const std::wstring& CurrentProductType() const { return currentProductType_; }
   const std::wstring& TargetProductType() const { return targetProductType_; }
+  const std::map<std::wstring, FeatureRecord>& Features() const { return features_; }
+
+  // The product type stored in the product environment key.
+  bool ReadProductType(std::wstring& productType);
+  // Stores `productType`, or removes the stored one when it is empty.
+  bool WriteProductType(const std::wstring& productType);
+  // Fills the feature table from the features key.
+  bool ReadFeatures();
+  // Copies the environment values declared for `type` into the product
+  // environment key.
+  bool ActivateEnvironment(const std::wstring& type);
+  // Whether the small-office version in the data key ("inmobver") is at most
+  // 6.2; true when the data key cannot be opened.
+  bool IsSmallOfficeVersion();
 
  private:
+  class Steps;
   // Writes "<operation>: not available in this build" and returns false.
   bool Unavailable(const wchar_t* operation);
 
   std::wstring currentProductType_;
   std::wstring targetProductType_;
   void* serviceLocator_ = nullptr;  // not owned
+  std::map<std::wstring, FeatureRecord> features_;
   ProfileStore* profileStore_ = nullptr;  // not owned
 };
 

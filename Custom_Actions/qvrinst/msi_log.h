@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <msi.h>
 
+#include "Custom_Actions/qvrinst/log_sink.h"
+
 #include <cstdarg>
 
 namespace qvr {
@@ -24,19 +26,6 @@ void WriteActionEnd(MSIHANDLE install, const wchar_t* action, UINT result);
 // A line behind the prefix "MSI (X) (XX:XX) [hh:mm:ss:mmm]: ", cut to fit.
 void WriteLogLine(MSIHANDLE install, const wchar_t* format, ...);
 void WriteLogLineV(MSIHANDLE install, const wchar_t* format, va_list args);
-
-// Where the installer object and its activators write their lines.
-class LogSink {
- public:
-  virtual bool IsEnabled() = 0;
-  virtual void Write(int level, const wchar_t* format, ...) = 0;
-
- protected:
-  ~LogSink() = default;
-};
-
-// Log levels of LogSink::Write.
-enum LogLevel : int { kLogDetail = 0, kLogInfo = 1, kLogError = 3 };
 
 // The module's own sink: every line becomes an information record of the
 // session, without prefix; the level is not shown.

@@ -1,0 +1,32 @@
+#include "Custom_Actions/qvrinst/activation_sequences.h"
+
+#include "Custom_Actions/qvrinst/log_sink.h"
+
+namespace qvr {
+
+bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current,
+                        const std::wstring& target, ActivationMode mode) {
+  LogLine(sink, kLogInfo, L"ActivateProduct entry point");
+  if (!current.empty() && current != target) {
+    // Without a new type the old one's removal is best effort.
+    const bool mustSucceed = !target.empty();
+    if (!steps.DeactivateCurrentType() && mustSucceed) return false;
+    if (!steps.WriteProductType(L"") && mustSucceed) return false;
+  }
+  if (target.empty()) return true;
+
+  if ((mode & kActivateRegistry) || (mode & kActivateEnvironmentOnly)) {
+    if (!steps.ActivateEnvironment(target)) return false;
+  }
+  return steps.WriteProductType(target);
+}
+
+bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& /*current*/, const std::wstring& target) {
+  if (target.empty()) return true;
+  if (!steps.WriteProductType(target)) return false;
+  return steps.ActivateEnvironment(target);
+}
+
+bool RunDeactivateCurrentType(ActivationSteps& /*steps*/, const std::wstring& /*current*/) { return true; }
+
+}  // namespace qvr
