@@ -11,18 +11,35 @@
 namespace oxa {
 namespace {
 
+// Of the log writer's buffer, its prefix "MSI (X) (XX:XX) [\[]hh:mm:ss:mmm[\]]: "
+// takes 38 characters; the text gets the rest, so the writer never cuts it
+// inside an escape.
+constexpr std::size_t kLogTextChars = qvr::kLogLineChars - 38;
+
 bool IsHighSurrogate(wchar_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 
+// The engine's escape "[\x]" of a character it would otherwise interpret.
+std::wstring_view TemplateEscape(wchar_t unit) {
+  switch (unit) {
+    case L'[': return L"[\\[]";
+    case L']': return L"[\\]]";
+    case L'{': return L"[\\{]";
+    case L'}': return L"[\\}]";
+    default: return {};
+  }
+}
+
 // Copies `text` into `line` (room for `chars` with the terminator), writing
-// brackets as the engine's escapes "[\[]" and "[\]]": log lines are
-// templates, and a record such as "[priv_adjust]\t..." would otherwise come
-// out as the value of a property. Cuts the text where it no longer fits,
-// never inside an escape or a surrogate pair.
+// brackets and braces as escapes: log lines are templates, and a record such
+// as "[priv_adjust]\t..." would otherwise come out as the value of a
+// property (or, with an unbalanced bracket, cut short). Cuts the text where
+// it no longer fits, never inside an escape or a surrogate pair.
 void EscapeTemplateText(std::wstring_view text, wchar_t* line, std::size_t chars) {
   std::size_t length = 0;
   for (std::size_t i = 0; i < text.size(); ++i) {
     const wchar_t unit = text[i];
-    const std::wstring_view piece = unit == L'[' ? L"[\\[]" : unit == L']' ? L"[\\]]" : std::wstring_view(&text[i], 1);
+    const std::wstring_view escape = TemplateEscape(unit);
+    const std::wstring_view piece = escape.empty() ? std::wstring_view(&text[i], 1) : escape;
     const std::size_t needed = piece.size() + (IsHighSurrogate(unit) && i + 1 < text.size() ? 1 : 0);
     if (length + needed >= chars) break;
     piece.copy(line + length, piece.size());
@@ -70,9 +87,9 @@ ResultCode MsiTracer::CommitBuffer(char* buffer, std::size_t size) {
   std::size_t length = 0;
   Utf8ToUtf16(std::string_view(buffer, size), converted, qvr::kLogLineChars, length, InvalidText::Replace);
   std::free(buffer);
-  wchar_t line[qvr::kLogLineChars];
+  wchar_t line[kLogTextChars];
   EscapeTemplateText(std::wstring_view(converted, std::min<std::size_t>(length, qvr::kLogLineChars)), line,
-                     qvr::kLogLineChars);
+                     kLogTextChars);
   qvr::WriteLogLine(install_, L"%s", line);
   return rc::Ok;
 }

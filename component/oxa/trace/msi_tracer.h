@@ -25,8 +25,8 @@ class MsiTracer final : public ITracer, private LiveTracerCounter {
   ResultCode QueryInterface(std::uint32_t id, void** out) override;
   ResultCode AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) override;
   // Writes the text as one log line and frees the buffer. Text that is not
-  // valid UTF-8 is written with U+FFFD for each invalid sequence; square
-  // brackets are escaped so that the engine writes them as they are.
+  // valid UTF-8 is written with U+FFFD for each invalid sequence; brackets
+  // and braces are escaped so that the engine writes them as they are.
   ResultCode CommitBuffer(char* buffer, std::size_t size) override;
 
   MSIHANDLE Session() const noexcept { return install_; }

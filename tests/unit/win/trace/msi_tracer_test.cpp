@@ -39,13 +39,16 @@ TEST_F(MsiTracerTest, RecordArrivesAsOnePrefixedLine) {
   MsiSession session;
   ASSERT_EQ(oxa::InstallSessionTracer(session.Handle()), oxa::rc::Ok);
   OXA_TRACE(oxa::kTraceInfo) << "Need to check and load new product info from '" << L"C:\\p\u00e9\\x.dll" << "' "
-                             << oxa::hex << oxa::showbase << 255 << " [section] " << oxa::TraceResultWithText(5);
+                             << oxa::hex << oxa::showbase << 255 << " [section] " << oxa::TraceResultWithText(5)
+                             << " {{hidden}} [ProductName] {a[b]} x]y [z";
   const auto lines = session.Lines();
   ASSERT_EQ(lines.size(), 1u);
-  // Brackets come out as they are; the wide text as it was.
+  // Brackets and braces come out as they are, not as the engine's template
+  // expressions; the wide text as it was.
   EXPECT_TRUE(qvrtest::FullMatch(lines[0], (kLinePrefix + "Need to check and load new product info from "
                                             "'C:\\\\p.\\\\x\\.dll' 0xff \\[section\\] 0x00000005 "
-                                            "\\(Unknown result code\\)")
+                                            "\\(Unknown result code\\) \\{\\{hidden\\}\\} \\[ProductName\\] "
+                                            "\\{a\\[b\\]\\} x\\]y \\[z")
                                                .c_str()))
       << testing::PrintToString(lines[0]);
   EXPECT_NE(lines[0].find(L"C:\\p\u00e9\\x.dll"), std::wstring::npos);
@@ -57,13 +60,17 @@ TEST_F(MsiTracerTest, LongRecordsArriveWholeUpToTheLineLimit) {
   const std::string text(3000, 'k');
   OXA_TRACE(oxa::kTraceDetail) << text.substr(0, 1000) << text.substr(1000);
   OXA_TRACE(oxa::kTraceDetail) << std::string(10000, 'z');
+  // Each bracket takes four characters of the buffer as an escape.
+  OXA_TRACE(oxa::kTraceDetail) << std::string(2000, '[');
   const auto lines = session.Lines();
-  ASSERT_EQ(lines.size(), 2u);
+  ASSERT_EQ(lines.size(), 3u);
   EXPECT_TRUE(qvrtest::FullMatch(lines[0], (kLinePrefix + "k{3000}").c_str()));
   // Cut by the writer's buffer, whose prefix escapes take 6 characters more
   // than they show.
   EXPECT_EQ(lines[1].size(), static_cast<std::size_t>(4096 - 1 - 6));
   EXPECT_EQ(lines[1].back(), L'z');
+  // Cut before the escape that no longer fits, never inside one.
+  EXPECT_TRUE(qvrtest::FullMatch(lines[2], (kLinePrefix + "\\[{1014}").c_str())) << lines[2].size();
 }
 
 TEST_F(MsiTracerTest, InvalidUtf8IsWrittenWithReplacementCharacters) {
