@@ -23,6 +23,17 @@ void WriteText(Stream stream, std::wstring_view text) {
   WriteFile(handle, utf8.data(), static_cast<DWORD>(utf8.size()), &written, nullptr);
 }
 
+std::wstring RecordLines(int level, std::wstring_view text) {
+  std::wstring lines = L"[" + std::to_wstring(level) + L"] ";
+  while (!text.empty() && (text.back() == L'\n' || text.back() == L'\r')) text.remove_suffix(1);
+  for (const wchar_t c : text) {
+    if (c == L'\r') continue;
+    lines.push_back(c);
+    if (c == L'\n') lines += L"    ";
+  }
+  return lines + L"\n";
+}
+
 void ConsoleLogSink::Write(int level, const wchar_t* format, ...) {
   wchar_t message[4096] = {};
   va_list args;
@@ -32,7 +43,7 @@ void ConsoleLogSink::Write(int level, const wchar_t* format, ...) {
   _vsnwprintf(message, 4095, format, args);
   va_end(args);
   message[4095] = L'\0';
-  WriteText(Stream::Out, L"[" + std::to_wstring(level) + L"] " + message + L"\n");
+  WriteText(Stream::Out, RecordLines(level, message));
 }
 
 }  // namespace qvrhost

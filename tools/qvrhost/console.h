@@ -4,6 +4,7 @@
 
 #include "Custom_Actions/qvrinst/msi_log.h"
 
+#include <string>
 #include <string_view>
 
 namespace qvrhost {
@@ -12,9 +13,12 @@ enum class Stream { Out, Err };
 
 void WriteText(Stream stream, std::wstring_view text);
 
-// One line per record: "[LEVEL] text", formatted in the manner of the
-// Windows wide functions (%s and %ls wide, %hs and %S narrow), cut at 4095
-// characters.
+// "[LEVEL] text" and a line break; a text of several lines (an exception's
+// details) continues on lines indented by four blanks.
+std::wstring RecordLines(int level, std::wstring_view text);
+
+// Prints each record, formatted in the manner of the Windows wide functions
+// (%s and %ls wide, %hs and %S narrow) and cut at 4095 characters.
 class ConsoleLogSink final : public qvr::LogSink {
  public:
   bool IsEnabled() override { return true; }
