@@ -1,14 +1,61 @@
 #include "Custom_Actions/qvrinst/log_sink_provider.h"
 
+#include <windows.h>
+
+#include <exception>
+
+#include "Custom_Actions/COMMON/product_info_checked.h"
 #include "Custom_Actions/qvrinst/msi_log.h"
 
 namespace qvr {
+namespace {
+
+constexpr wchar_t kProductInfoPathVariable[] = L"ProductInfoDLL";
+
+// The value of an environment variable of the process; empty when unset.
+std::wstring ReadEnvironmentVariable(const wchar_t* name) {
+  std::wstring value;
+  DWORD size = 0;
+  for (;;) {
+    const DWORD length = GetEnvironmentVariableW(name, value.data(), size);
+    if (length == 0) return {};
+    if (length < size) {
+      value.resize(length);
+      return value;
+    }
+    // Too small: the answer is the size needed, terminator included.
+    size = length;
+    value.resize(size);
+  }
+}
+
+// A file, directory or link at `path`; a query that fails counts as none.
+bool FileSystemObjectExists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+}  // namespace
 
 bool LogSinkProvider::InitCommonRegKeys() {
-  // The product's identity comes from product_info.dll, which this build does
-  // not load yet: without it no key path can be derived.
-  if (sink_ && sink_->IsEnabled()) sink_->Write(kLogError, L"InitCommonRegKeys: product identity is not available");
-  return false;
+  LogSink* sink = GetLogSink();
+  const bool logging = sink && sink->IsEnabled();
+
+  const std::wstring fromEnvironment = ReadEnvironmentVariable(kProductInfoPathVariable);
+  if (logging) sink->Write(kLogInfo, L"Initialize common reg keys, path from env string: %ls", fromEnvironment.c_str());
+  try {
+    const std::wstring path = FileSystemObjectExists(fromEnvironment) ? fromEnvironment : LocateProductInfoLibrary();
+    const ProductInfo info = LoadProductInfo(path);
+    commonRegKeys_ = DeriveCommonRegKeys(info.ProductRegistryKey.view());
+    if (logging) {
+      sink->Write(kLogInfo, L"Using common reg keys:\nproduct: %ls,\nenv: %ls,\ndata: %ls",
+                  commonRegKeys_[kProductKey].c_str(), commonRegKeys_[kProductEnvironmentKey].c_str(),
+                  commonRegKeys_[kProductDataKey].c_str());
+    }
+    return true;
+  } catch (const std::exception& error) {
+    if (logging) sink->Write(kLogError, L"Failed to initialize common reg keys, err: %hs", error.what());
+    return false;
+  }
 }
 
 }  // namespace qvr

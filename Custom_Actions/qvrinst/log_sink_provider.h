@@ -2,8 +2,7 @@
 // registry key paths.
 #pragma once
 
-#include <array>
-#include <string>
+#include "platform/product_info/common_reg_keys.h"
 
 namespace qvr {
 
@@ -13,8 +12,11 @@ class LogSinkProvider {
  public:
   virtual LogSink* GetLogSink() { return sink_; }
 
-  // Computes the 13 registry key paths of the product. False when the
-  // product's identity cannot be obtained.
+  // Computes the 13 registry key paths of the product from the product
+  // registry key of product_info.dll (the file named by the environment
+  // variable ProductInfoDLL when it exists, else the one found by
+  // LocateProductInfoLibrary). False, with a level-3 line, when the product's
+  // identity cannot be obtained.
   bool InitCommonRegKeys();
 
  protected:
@@ -22,7 +24,7 @@ class LogSinkProvider {
   ~LogSinkProvider() = default;
 
   LogSink* sink_ = nullptr;  // not owned
-  std::array<std::wstring, 13> commonRegKeys_;
+  CommonRegKeys commonRegKeys_;
 };
 
 }  // namespace qvr
