@@ -1,0 +1,31 @@
+// A log sink that keeps every line with its level, as a host's sink would.
+#pragma once
+
+#include "Custom_Actions/qvrinst/log_sink.h"
+
+#include <string>
+#include <vector>
+
+namespace qvrtest {
+
+struct SinkLine {
+  int level;
+  std::wstring text;
+};
+
+class RecordingSink final : public qvr::LogSink {
+ public:
+  bool IsEnabled() override { return enabled; }
+  void Write(int level, const wchar_t* format, ...) override;
+
+  // The texts, and the texts of one level.
+  std::vector<std::wstring> Texts() const;
+  std::vector<std::wstring> Texts(int level) const;
+  // Whether some line's text contains `part`.
+  bool Has(const std::wstring& part) const;
+
+  bool enabled = true;
+  std::vector<SinkLine> lines;
+};
+
+}  // namespace qvrtest

@@ -1,0 +1,132 @@
+#include "tests/support/test_product.h"
+
+#include "tests/support/msi_session.h"
+
+#include <gtest/gtest.h>
+#include <shellapi.h>
+#include <shlwapi.h>
+
+#include <mutex>
+#include <vector>
+
+namespace qvrtest {
+namespace {
+
+std::mutex g_foldersLock;
+std::vector<std::wstring> g_folders;
+
+void RemoveFoldersAtExit() {
+  for (const auto& folder : g_folders) {
+    std::wstring list = folder;
+    list.push_back(L'\0');
+    SHFILEOPSTRUCTW operation = {};
+    operation.wFunc = FO_DELETE;
+    operation.pFrom = list.c_str();
+    operation.fFlags = FOF_NO_UI;
+    SHFileOperationW(&operation);
+  }
+}
+
+void Check(LONG result, const char* what) { ASSERT_EQ(result, ERROR_SUCCESS) << what; }
+
+}  // namespace
+
+TestProduct::TestProduct(const std::wstring& name, const std::string& extraSettings)
+    : key_(L"Software\\QvrTest\\" + name) {
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str());
+  CreateKey(L"");
+
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  folder_ = std::wstring(temp) + L"qvrtest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+            std::to_wstring(GetTickCount64());
+  CreateDirectoryW(folder_.c_str(), nullptr);
+  {
+    std::lock_guard<std::mutex> lock(g_foldersLock);
+    if (g_folders.empty()) std::atexit(RemoveFoldersAtExit);
+    g_folders.push_back(folder_);
+  }
+  const std::wstring library = folder_ + L"\\product_info.dll";
+  EXPECT_TRUE(CopyFileW(BuildPath(L"bin/product_info.dll").c_str(), library.c_str(), FALSE))
+      << "product_info.dll is not built";
+
+  std::string settings = "ProductRegistryKey=";
+  for (wchar_t c : key_) settings.push_back(static_cast<char>(c));
+  settings += "\n" + extraSettings + "\n";
+  HANDLE file = CreateFileW((folder_ + L"\\product_info.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  DWORD written = 0;
+  WriteFile(file, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
+  CloseHandle(file);
+  SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str());
+}
+
+TestProduct::~TestProduct() {
+  SHDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str());
+  SetEnvironmentVariableW(L"ProductInfoDLL", nullptr);
+}
+
+std::wstring TestProduct::KeyOf(const std::wstring& relative) const {
+  return relative.empty() ? key_ : key_ + L"\\" + relative;
+}
+
+void TestProduct::CreateKey(const std::wstring& relative) {
+  HKEY key = nullptr;
+  Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr),
+        "create key");
+  RegCloseKey(key);
+}
+
+void TestProduct::SetBinary(const std::wstring& relative, const wchar_t* name, DWORD type, const void* data,
+                            DWORD size) {
+  HKEY key = nullptr;
+  Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr),
+        "create key");
+  Check(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), "set value");
+  RegCloseKey(key);
+}
+
+void TestProduct::SetString(const std::wstring& relative, const wchar_t* name, const std::wstring& value, DWORD type) {
+  SetBinary(relative, name, type, value.c_str(), static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+void TestProduct::SetDword(const std::wstring& relative, const wchar_t* name, DWORD value) {
+  SetBinary(relative, name, REG_DWORD, &value, sizeof(value));
+}
+
+void TestProduct::SetQword(const std::wstring& relative, const wchar_t* name, std::uint64_t value) {
+  SetBinary(relative, name, REG_QWORD, &value, sizeof(value));
+}
+
+void TestProduct::DeleteValue(const std::wstring& relative, const wchar_t* name) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
+  RegDeleteValueW(key, name);
+  RegCloseKey(key);
+}
+
+void TestProduct::AddFeature(const std::wstring& name, const std::wstring& productTypes, bool installed) {
+  const std::wstring feature = L"Installer\\features\\" + name;
+  SetDword(feature, L"installed", installed ? 1 : 0);
+  SetString(feature, L"ProductTypes", productTypes);
+}
+
+std::optional<std::wstring> TestProduct::GetString(const std::wstring& relative, const wchar_t* name) const {
+  wchar_t buffer[4096];
+  DWORD size = sizeof(buffer);
+  if (RegGetValueW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), name, RRF_RT_REG_SZ, nullptr, buffer, &size) !=
+      ERROR_SUCCESS)
+    return std::nullopt;
+  return std::wstring(buffer);
+}
+
+bool TestProduct::KeyExists(const std::wstring& relative) const {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+}  // namespace qvrtest

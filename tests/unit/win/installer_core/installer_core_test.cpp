@@ -1,0 +1,189 @@
+// The installer object against a product of its own in the registry: stored
+// product type, feature declarations, environment activation and the
+// small-office version test.
+#include "Custom_Actions/qvrinst/installer.h"
+
+#include "tests/support/recording_sink.h"
+#include "tests/support/test_product.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using qvrtest::RecordingSink;
+using qvrtest::TestProduct;
+using testing::Contains;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+std::wstring TestName() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  return std::wstring(name.begin(), name.end());
+}
+
+TEST(InstallerCore, FeatureDeclarations) {
+  TestProduct product(TestName());
+  product.CreateKey(L"environment");
+  product.AddFeature(L"Both", L"vmobpc vmobfs");
+  product.AddFeature(L"Double", L"vmobpc  vmobfs");
+  product.AddFeature(L"Tab", L"vmobpc\tvmobfs");
+  product.AddFeature(L"Upper", L"VMOBPC");
+  product.AddFeature(L"Off", L"vmobpc", false);
+  product.SetString(L"Installer\\features\\Off", L"Profiles", L"p1 p2 p3");
+  product.SetString(L"Installer\\features\\NoInstalled", L"ProductTypes", L"vmobpc");
+  product.SetString(L"Installer\\features\\SzInstalled", L"installed", L"0");
+  product.SetQword(L"Installer\\features\\QwordInstalled", L"installed", 0);
+  product.SetBinary(L"Installer\\features\\ShortInstalled", L"installed", REG_DWORD, "\0\0", 2);
+  product.SetString(L"Installer\\features\\ExpandTypes", L"ProductTypes", L"vmobpc", REG_EXPAND_SZ);
+  const std::wstring longName(255, L'f');
+  product.AddFeature(longName, L"kis");
+
+  RecordingSink sink;
+  qvr::Installer installer;
+  ASSERT_TRUE(installer.Initialize(&sink, L"vmobpc", nullptr));
+  const auto& features = installer.Features();
+  ASSERT_EQ(features.size(), 11u);
+
+  EXPECT_THAT(features.at(L"Both").productTypes, ElementsAre(L"vmobpc", L"vmobfs"));
+  EXPECT_THAT(features.at(L"Double").productTypes, ElementsAre(L"vmobpc", L"", L"vmobfs"));
+  EXPECT_THAT(features.at(L"Tab").productTypes, ElementsAre(L"vmobpc\tvmobfs"));
+  EXPECT_FALSE(qvr::Qualifies(features.at(L"Upper"), L"vmobpc"));
+  EXPECT_FALSE(features.at(L"Off").installed);
+  EXPECT_THAT(features.at(L"Off").profiles, ElementsAre(L"p1", L"p2", L"p3"));
+  // A missing, mistyped or short "installed" counts as installed.
+  EXPECT_TRUE(features.at(L"NoInstalled").installed);
+  EXPECT_TRUE(features.at(L"SzInstalled").installed);
+  EXPECT_TRUE(features.at(L"QwordInstalled").installed);
+  EXPECT_TRUE(features.at(L"ShortInstalled").installed);
+  // A list of another type than REG_SZ reads as one empty entry.
+  EXPECT_THAT(features.at(L"ExpandTypes").productTypes, ElementsAre(L""));
+  EXPECT_THAT(features.at(longName).productTypes, ElementsAre(L"kis"));
+
+  EXPECT_TRUE(sink.Has(L"ReadFeatues: feature Off = installed: 0, producttypes: 1, profiles: 3, selfregs: 1, "
+                       L"selfunregs: 1, drivers: 1"));
+  EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: can't query ProductType value: 0x00000002"));
+  EXPECT_EQ(installer.CurrentProductType(), L"");
+  EXPECT_EQ(installer.TargetProductType(), L"vmobpc");
+}
+
+TEST(InstallerCore, MissingFeaturesKeyFailsInitializeButKeepsTheObjectUsable) {
+  TestProduct product(TestName());
+  product.SetString(L"environment", L"ProductType", L"kis");
+  RecordingSink sink;
+  qvr::Installer installer;
+  EXPECT_FALSE(installer.Initialize(&sink, nullptr, nullptr));
+  EXPECT_TRUE(sink.Has(L"ReadFeatures: can't open features key: 0x00000002"));
+  // The product type was read before the failing reader; the target follows it.
+  EXPECT_EQ(installer.CurrentProductType(), L"kis");
+  EXPECT_EQ(installer.TargetProductType(), L"kis");
+  EXPECT_TRUE(installer.AlwaysSucceeds());
+
+  // An empty features key is an empty table.
+  product.CreateKey(L"Installer\\features");
+  qvr::Installer second;
+  EXPECT_TRUE(second.Initialize(&sink, L"", nullptr));
+  EXPECT_THAT(second.Features(), IsEmpty());
+  EXPECT_EQ(second.TargetProductType(), L"");
+}
+
+TEST(InstallerCore, StoredProductType) {
+  TestProduct product(TestName());
+  product.CreateKey(L"Installer\\features");
+  RecordingSink sink;
+
+  // No environment key at all.
+  {
+    qvr::Installer installer;
+    EXPECT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
+    EXPECT_TRUE(sink.Has(L"ReadProductType: can't open environment key: 0x00000002"));
+    EXPECT_FALSE(installer.WriteProductType(L"kis"));
+    EXPECT_TRUE(sink.Has(L"WriteProductType: can't open environment key: 0x00000002"));
+  }
+  // Present but empty: success without a type.
+  product.SetString(L"environment", L"ProductType", L"");
+  {
+    qvr::Installer installer;
+    sink.lines.clear();
+    installer.Initialize(&sink, nullptr, nullptr);
+    EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: current product type is not set"));
+    EXPECT_EQ(installer.CurrentProductType(), L"");
+
+    EXPECT_TRUE(installer.WriteProductType(L"vmobfs"));
+    EXPECT_EQ(product.GetString(L"environment", L"ProductType"), L"vmobfs");
+    EXPECT_THAT(sink.Texts(qvr::kLogError), Contains(L"WriteProductType: set ProductType value: vmobfs"));
+  }
+  {
+    qvr::Installer installer;
+    sink.lines.clear();
+    installer.Initialize(&sink, nullptr, nullptr);
+    EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: current product type is vmobfs"));
+    EXPECT_EQ(installer.CurrentProductType(), L"vmobfs");
+    EXPECT_TRUE(installer.WriteProductType(L""));
+    EXPECT_EQ(product.GetString(L"environment", L"ProductType"), std::nullopt);
+    // Removing a value that is not there succeeds.
+    EXPECT_TRUE(installer.WriteProductType(L""));
+    EXPECT_THAT(sink.Texts(qvr::kLogDetail), ElementsAre(L"WriteProductType: remove ProductType value",
+                                                         L"WriteProductType: remove ProductType value"));
+  }
+  // A type of another kind than REG_SZ does not read.
+  product.SetDword(L"environment", L"ProductType", 7);
+  {
+    qvr::Installer installer;
+    installer.Initialize(&sink, nullptr, nullptr);
+    EXPECT_EQ(installer.CurrentProductType(), L"");
+  }
+}
+
+TEST(InstallerCore, EnvironmentActivation) {
+  TestProduct product(TestName());
+  product.CreateKey(L"Installer\\features");
+  product.SetString(L"environment", L"ProductRoot", L"C:\\Product");
+  product.SetString(L"environment", L"Localization", L"en-US");
+  product.SetString(L"Installer\\environment\\vmob", L"Localization", L"de-DE");
+  product.SetString(L"Installer\\environment\\vmob", L"Skin", L"small");
+  product.CreateKey(L"Installer\\environment\\kis");
+  product.SetDword(L"Installer\\environment\\bad", L"Number", 5);
+
+  RecordingSink sink;
+  qvr::Installer installer;
+  ASSERT_TRUE(installer.Initialize(&sink, nullptr, nullptr));
+
+  // Both small-office types share "vmob"; "vmob" itself finds it by name.
+  EXPECT_TRUE(installer.ActivateEnvironment(L"vmobfs"));
+  EXPECT_EQ(product.GetString(L"environment", L"Localization"), L"de-DE");
+  EXPECT_EQ(product.GetString(L"environment", L"Skin"), L"small");
+  EXPECT_EQ(product.GetString(L"environment", L"ProductRoot"), L"C:\\Product");  // undeclared: untouched
+  EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ActivateEnvironment: Set value Skin = small"));
+  EXPECT_TRUE(installer.ActivateEnvironment(L"vmob"));
+
+  // A declared type without values writes nothing and succeeds.
+  sink.lines.clear();
+  EXPECT_TRUE(installer.ActivateEnvironment(L"kis"));
+  EXPECT_THAT(sink.lines, IsEmpty());
+
+  EXPECT_FALSE(installer.ActivateEnvironment(L"kav"));
+  EXPECT_THAT(sink.Texts(qvr::kLogError),
+              Contains(L"ActivateEnvironment: can't open installer environment key for current type: 0x00000002, type = kav"));
+  EXPECT_FALSE(installer.ActivateEnvironment(L"bad"));
+  EXPECT_TRUE(sink.Has(L"ActivateEnvironment: can't query value Number: 0x0000065d"));
+}
+
+TEST(InstallerCore, SmallOfficeVersion) {
+  TestProduct product(TestName());
+  product.CreateKey(L"Installer\\features");
+  qvr::Installer installer;
+  ASSERT_TRUE(installer.Initialize(nullptr, nullptr, nullptr));
+  EXPECT_TRUE(installer.IsSmallOfficeVersion());  // no data key
+  product.CreateKey(L"data");
+  EXPECT_FALSE(installer.IsSmallOfficeVersion());  // no value
+  product.SetDword(L"data", L"inmobver", 0x06020000);
+  EXPECT_FALSE(installer.IsSmallOfficeVersion());
+  product.SetQword(L"data", L"inmobver", 0x0006030000000000ull);
+  EXPECT_FALSE(installer.IsSmallOfficeVersion());
+  product.SetQword(L"data", L"inmobver", 0x0006020000000000ull);
+  EXPECT_TRUE(installer.IsSmallOfficeVersion());
+}
+
+}  // namespace
