@@ -66,10 +66,14 @@ bool Installer::DeactivateCurrentType() {
 std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out) {
   constexpr std::int32_t kBadArguments = 160;
   constexpr std::int32_t kNoInterface = static_cast<std::int32_t>(0x80004002u);
+  constexpr std::int32_t kOutOfMemory = static_cast<std::int32_t>(0x8007000Eu);
   if (!out) return kBadArguments;
   *out = nullptr;
   if (version < 1 || version > 3) return kNoInterface;
-  *out = new Installer();
+  // No exception may cross into the host.
+  auto* installer = new (std::nothrow) Installer();
+  if (!installer) return kOutOfMemory;
+  *out = installer;
   return 0;
 }
 
