@@ -32,7 +32,7 @@ std::wstring_view TemplateEscape(wchar_t unit) {
 // Copies `text` into `line` (room for `chars` with the terminator), writing
 // brackets and braces as escapes: log lines are templates, and a record such
 // as "[priv_adjust]\t..." would otherwise come out as the value of a
-// property (or, with an unbalanced bracket, cut short). Cuts the text where
+// property, "{{...}}" would vanish and "[~]" end the line. Cuts the text where
 // it no longer fits, never inside an escape or a surrogate pair.
 void EscapeTemplateText(std::wstring_view text, wchar_t* line, std::size_t chars) {
   std::size_t length = 0;

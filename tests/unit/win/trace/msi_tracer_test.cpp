@@ -40,7 +40,7 @@ TEST_F(MsiTracerTest, RecordArrivesAsOnePrefixedLine) {
   ASSERT_EQ(oxa::InstallSessionTracer(session.Handle()), oxa::rc::Ok);
   OXA_TRACE(oxa::kTraceInfo) << "Need to check and load new product info from '" << L"C:\\p\u00e9\\x.dll" << "' "
                              << oxa::hex << oxa::showbase << 255 << " [section] " << oxa::TraceResultWithText(5)
-                             << " {{hidden}} [ProductName] {a[b]} x]y [z";
+                             << " {{hidden}} [ProductName] {a[b]} [~] x]y [z";
   const auto lines = session.Lines();
   ASSERT_EQ(lines.size(), 1u);
   // Brackets and braces come out as they are, not as the engine's template
@@ -48,7 +48,7 @@ TEST_F(MsiTracerTest, RecordArrivesAsOnePrefixedLine) {
   EXPECT_TRUE(qvrtest::FullMatch(lines[0], (kLinePrefix + "Need to check and load new product info from "
                                             "'C:\\\\p.\\\\x\\.dll' 0xff \\[section\\] 0x00000005 "
                                             "\\(Unknown result code\\) \\{\\{hidden\\}\\} \\[ProductName\\] "
-                                            "\\{a\\[b\\]\\} x\\]y \\[z")
+                                            "\\{a\\[b\\]\\} \\[~\\] x\\]y \\[z")
                                                .c_str()))
       << testing::PrintToString(lines[0]);
   EXPECT_NE(lines[0].find(L"C:\\p\u00e9\\x.dll"), std::wstring::npos);
