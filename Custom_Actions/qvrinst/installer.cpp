@@ -33,7 +33,7 @@ bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileSto
   ReadProductType(currentProductType_);
   targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
   profileStore_ = profileStore;
-  return ReadFeatures();
+  return ReadFeatures() && ReadSelfregs() && ReadSelfUnregs();
 }
 
 void Installer::Release() { delete this; }

@@ -6,6 +6,8 @@
 #include "Custom_Actions/qvrinst/feature_model.h"
 #include "Custom_Actions/qvrinst/log_sink_provider.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "activators/plugins.h"
+#include "activators/process_launcher.h"
 #include "activators/proto_handler_registrar.h"
 
 #include <cstdint>
@@ -33,7 +35,7 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   bool AlwaysSucceeds() override { return true; }
   bool RemoveProductShortcuts() override;
   bool DeactivateCurrentType() override;
-  void SetServiceLocator(void* serviceLocator) override { serviceLocator_ = serviceLocator; }
+  void SetServiceLocator(ServiceLocator* serviceLocator) override { serviceLocator_ = serviceLocator; }
 
   const std::wstring& CurrentProductType() const { return currentProductType_; }
   const std::wstring& TargetProductType() const { return targetProductType_; }
@@ -52,6 +54,24 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   // 6.2; true when the data key cannot be opened.
   bool IsSmallOfficeVersion();
 
+  // Fill the self-registration and self-unregistration tables; problems are
+  // logged and the readable declarations kept, so both return true.
+  bool ReadSelfregs();
+  bool ReadSelfUnregs();
+  // Run the registration (unregistration) command lines of the features that
+  // qualify for `productType`, once per feature and listed name, one process
+  // at a time. A command that fails is logged; both return true.
+  bool RegisterPlugins(const std::wstring& productType);
+  bool UnregisterPlugins(const std::wstring& productType);
+  // Run one command line and log the outcome; false when it could not be
+  // started, outlived the time limit or exited with a code other than 0.
+  bool RegisterPluginImpl(const std::wstring& commandLine);
+  bool UnregisterPluginImpl(const std::wstring& commandLine);
+  const PluginCommandTable& Selfregs() const { return selfregs_; }
+  const PluginCommandTable& SelfUnregs() const { return selfUnregs_; }
+  // How long each registration process is waited for (tests shorten it).
+  void SetPluginTimeLimit(std::uint32_t milliseconds) { pluginTimeLimitMs_ = milliseconds; }
+
  private:
   class Steps;
   // Writes "<operation>: not available in this build" and returns false.
@@ -59,9 +79,12 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
 
   std::wstring currentProductType_;
   std::wstring targetProductType_;
-  void* serviceLocator_ = nullptr;  // not owned
+  ServiceLocator* serviceLocator_ = nullptr;  // not owned
   std::map<std::wstring, FeatureRecord> features_;
+  PluginCommandTable selfregs_;
+  PluginCommandTable selfUnregs_;
   ProfileStore* profileStore_ = nullptr;  // not owned
+  std::uint32_t pluginTimeLimitMs_ = ProcessLauncher::kTimeLimitMs;
 };
 
 // The factory behind GetVersionedQVRInstaller: 160 for a null out pointer,

@@ -8,6 +8,8 @@
 namespace qvr {
 
 class LogSink;
+// What the host may hand in for the plugin launcher (service_locator.h).
+class ServiceLocator;
 
 // Framework object built from profiles.xml by the component framework; the
 // installer object only passes it on to the profile writer.
@@ -47,7 +49,7 @@ class VersionedInstaller {
   virtual bool AlwaysSucceeds() = 0;                                                                  // 7
   virtual bool RemoveProductShortcuts() = 0;                                                          // 8
   virtual bool DeactivateCurrentType() = 0;                                                           // 9
-  virtual void SetServiceLocator(void* serviceLocator) = 0;                                           // 10
+  virtual void SetServiceLocator(ServiceLocator* serviceLocator) = 0;                                 // 10
 
  protected:
   ~VersionedInstaller() = default;
