@@ -125,7 +125,6 @@ std::vector<std::wstring> SearchDirectories() {
 }
 
 struct CacheEntry {
-  std::wstring path;  // as passed in
   FileIdentity identity;  // of the file that was loaded
   ProductInfo info;
 };
@@ -175,7 +174,7 @@ ProductInfo LoadProductInfo(const std::wstring& path, ProductInfoLibraryLoader l
   std::wstring loadedFile;
   FileIdentity identity;
   if (ReadModuleFileName(library.Get(), loadedFile) && ReadFileIdentity(loadedFile, identity) == 0) {
-    g_cache.push_back({path, identity, info});
+    g_cache.push_back({identity, info});
   }
   return info;
 }
