@@ -10,6 +10,7 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   if (!current.empty() && current != target) {
     // Without a new type the old one's removal is best effort.
     const bool mustSucceed = !target.empty();
+    if (mustSucceed && !steps.DeactivateProfiles(current)) return false;
     if (!steps.DeactivateCurrentType() && mustSucceed) return false;
     if (!steps.WriteProductType(L"") && mustSucceed) return false;
   }
@@ -18,11 +19,13 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   if ((mode & kActivateRegistry) || (mode & kActivateEnvironmentOnly)) {
     if (!steps.ActivateEnvironment(target)) return false;
   }
+  if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return false;
   return steps.WriteProductType(target);
 }
 
 bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& /*current*/, const std::wstring& target) {
   if (target.empty()) return true;
+  if (!steps.ActivateProfiles(target)) return false;
   if (!steps.WriteProductType(target)) return false;
   return steps.ActivateEnvironment(target);
 }

@@ -16,6 +16,8 @@ class ActivationSteps {
   virtual bool WriteProductType(const std::wstring& type) = 0;
   virtual bool ActivateEnvironment(const std::wstring& type) = 0;
   virtual bool DeactivateCurrentType() = 0;
+  virtual bool ActivateProfiles(const std::wstring& type) = 0;
+  virtual bool DeactivateProfiles(const std::wstring& type) = 0;
 
  protected:
   ~ActivationSteps() = default;

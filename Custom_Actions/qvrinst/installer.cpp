@@ -13,6 +13,8 @@ class Installer::Steps final : public ActivationSteps {
   bool WriteProductType(const std::wstring& type) override { return installer_.WriteProductType(type); }
   bool ActivateEnvironment(const std::wstring& type) override { return installer_.ActivateEnvironment(type); }
   bool DeactivateCurrentType() override { return installer_.DeactivateCurrentType(); }
+  bool ActivateProfiles(const std::wstring& type) override { return installer_.ActivateProfiles(type); }
+  bool DeactivateProfiles(const std::wstring& type) override { return installer_.DeactivateProfiles(type); }
 
  private:
   Installer& installer_;
@@ -33,7 +35,7 @@ bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileSto
   ReadProductType(currentProductType_);
   targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
   profileStore_ = profileStore;
-  return ReadFeatures() && ReadSelfregs() && ReadSelfUnregs();
+  return ReadProfiles() && ReadFeatures() && ReadSelfregs() && ReadSelfUnregs();
 }
 
 void Installer::Release() { delete this; }

@@ -8,6 +8,7 @@
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "activators/plugins.h"
 #include "activators/process_launcher.h"
+#include "activators/profiles.h"
 #include "activators/proto_handler_registrar.h"
 
 #include <cstdint>
@@ -54,6 +55,20 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   // 6.2; true when the data key cannot be opened.
   bool IsSmallOfficeVersion();
 
+  // Fills the profile table from the profiles key.
+  bool ReadProfiles();
+  // Marks the profiles named by the features qualifying for `productType`
+  // (switched off where the last of them lists the type as disabled),
+  // unmarks all others, and writes every profile.
+  bool ActivateProfiles(const std::wstring& productType);
+  // Unmarks the profiles named by the features qualifying for `productType`
+  // and writes every profile.
+  bool DeactivateProfiles(const std::wstring& productType);
+  // Writes the state of every profile into the profile store, stopping at
+  // the first failure. A path without a narrow form throws std::bad_cast.
+  bool WriteProfiles();
+  const ProfileTable& Profiles() const { return profiles_; }
+
   // Fill the self-registration and self-unregistration tables; problems are
   // logged and the readable declarations kept, so both return true.
   bool ReadSelfregs();
@@ -81,6 +96,7 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   std::wstring targetProductType_;
   ServiceLocator* serviceLocator_ = nullptr;  // not owned
   std::map<std::wstring, FeatureRecord> features_;
+  ProfileTable profiles_;
   PluginCommandTable selfregs_;
   PluginCommandTable selfUnregs_;
   ProfileStore* profileStore_ = nullptr;  // not owned

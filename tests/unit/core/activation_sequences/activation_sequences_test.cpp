@@ -25,6 +25,8 @@ class RecordingSteps final : public qvr::ActivationSteps {
   bool WriteProductType(const std::wstring& type) override { return Call(L"WriteProductType", type); }
   bool ActivateEnvironment(const std::wstring& type) override { return Call(L"ActivateEnvironment", type); }
   bool DeactivateCurrentType() override { return Call(L"DeactivateCurrentType", L""); }
+  bool ActivateProfiles(const std::wstring& type) override { return Call(L"ActivateProfiles", type); }
+  bool DeactivateProfiles(const std::wstring& type) override { return Call(L"DeactivateProfiles", type); }
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
@@ -56,18 +58,20 @@ TEST(ActivateProduct, SameTypeOnlyStoresIt) {
 TEST(ActivateProduct, TypeChangeRemovesTheOldTypeFirst) {
   RecordingSteps steps;
   EXPECT_TRUE(Activate(steps, L"A", L"B", 16));
-  EXPECT_THAT(steps.calls, ElementsAre(L"DeactivateCurrentType()", L"WriteProductType()", L"WriteProductType(B)"));
+  EXPECT_THAT(steps.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()",
+                                       L"ActivateProfiles(B)", L"WriteProductType(B)"));
 
   // With a new type, a failed removal ends the sequence.
   RecordingSteps failingDeactivation;
   failingDeactivation.failing = {L"DeactivateCurrentType"};
   EXPECT_FALSE(Activate(failingDeactivation, L"A", L"B", 2));
-  EXPECT_THAT(failingDeactivation.calls, ElementsAre(L"DeactivateCurrentType()"));
+  EXPECT_THAT(failingDeactivation.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()"));
 
   RecordingSteps failingRemoval;
   failingRemoval.failing = {L"WriteProductType"};
   EXPECT_FALSE(Activate(failingRemoval, L"A", L"B", 2));
-  EXPECT_THAT(failingRemoval.calls, ElementsAre(L"DeactivateCurrentType()", L"WriteProductType()"));
+  EXPECT_THAT(failingRemoval.calls,
+              ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()"));
 }
 
 TEST(ActivateProduct, EmptyTargetOnlyRemovesAndIgnoresFailures) {
@@ -96,7 +100,7 @@ TEST(ActivateProduct, EnvironmentByRegistryOrEnvironmentBit) {
 
   // Bits of kinds other than the environment, and unknown bits, run nothing of it.
   RecordingSteps others;
-  EXPECT_TRUE(Activate(others, L"", L"B", 1 | 4 | 8 | 16 | 64));
+  EXPECT_TRUE(Activate(others, L"", L"B", 1 | 4 | 8 | 64));
   EXPECT_THAT(others.calls, ElementsAre(L"WriteProductType(B)"));
 
   RecordingSteps failing;
@@ -108,7 +112,7 @@ TEST(ActivateProduct, EnvironmentByRegistryOrEnvironmentBit) {
 TEST(SwitchProductType, StoresTheTypeThenItsEnvironment) {
   RecordingSteps steps;
   EXPECT_TRUE(qvr::RunSwitchProductType(steps, L"A", L"B"));
-  EXPECT_THAT(steps.calls, ElementsAre(L"WriteProductType(B)", L"ActivateEnvironment(B)"));
+  EXPECT_THAT(steps.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"ActivateEnvironment(B)"));
 
   RecordingSteps empty;
   EXPECT_TRUE(qvr::RunSwitchProductType(empty, L"A", L""));
@@ -117,7 +121,7 @@ TEST(SwitchProductType, StoresTheTypeThenItsEnvironment) {
   RecordingSteps failingWrite;
   failingWrite.failing = {L"WriteProductType"};
   EXPECT_FALSE(qvr::RunSwitchProductType(failingWrite, L"", L"B"));
-  EXPECT_THAT(failingWrite.calls, ElementsAre(L"WriteProductType(B)"));
+  EXPECT_THAT(failingWrite.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)"));
 
   RecordingSteps failingEnvironment;
   failingEnvironment.failing = {L"ActivateEnvironment"};
@@ -129,6 +133,69 @@ TEST(DeactivateCurrentType, LeavesTypeAndEnvironmentAlone) {
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L"A"));
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L""));
   EXPECT_THAT(steps.calls, IsEmpty());
+}
+
+TEST(ActivateProduct, ProfilesByTheirBitAndTheOldTypesOnAChange) {
+  // The profiles of the old type go first, the new type's come last.
+  RecordingSteps change;
+  EXPECT_TRUE(Activate(change, L"A", L"B", 16));
+  EXPECT_THAT(change.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()",
+                                        L"ActivateProfiles(B)", L"WriteProductType(B)"));
+
+  // The old type's profiles are removed on a change whatever the mode...
+  RecordingSteps withoutBit;
+  EXPECT_TRUE(Activate(withoutBit, L"A", L"B", 0));
+  EXPECT_THAT(withoutBit.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()",
+                                            L"WriteProductType()", L"WriteProductType(B)"));
+  // ...but not when there is no new type.
+  RecordingSteps noTarget;
+  EXPECT_TRUE(Activate(noTarget, L"A", L"", 16));
+  EXPECT_THAT(noTarget.calls, ElementsAre(L"DeactivateCurrentType()", L"WriteProductType()"));
+
+  RecordingSteps same;
+  EXPECT_TRUE(Activate(same, L"B", L"B", 16));
+  EXPECT_THAT(same.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)"));
+
+  // After every other kind of resource, just before the type is stored.
+  RecordingSteps all;
+  EXPECT_TRUE(Activate(all, L"", L"B", 63));
+  ASSERT_GE(all.calls.size(), 3u);
+  EXPECT_EQ(all.calls[all.calls.size() - 2], L"ActivateProfiles(B)");
+  EXPECT_EQ(all.calls.back(), L"WriteProductType(B)");
+
+  RecordingSteps failingDeactivation;
+  failingDeactivation.failing = {L"DeactivateProfiles"};
+  EXPECT_FALSE(Activate(failingDeactivation, L"A", L"B", 16));
+  EXPECT_THAT(failingDeactivation.calls, ElementsAre(L"DeactivateProfiles(A)"));
+
+  RecordingSteps failingActivation;
+  failingActivation.failing = {L"ActivateProfiles"};
+  EXPECT_FALSE(Activate(failingActivation, L"", L"B", 16));
+  EXPECT_THAT(failingActivation.calls, ElementsAre(L"ActivateProfiles(B)"));
+}
+
+TEST(SwitchProductType, ProfilesFirstForTheNewType) {
+  RecordingSteps fresh;
+  EXPECT_TRUE(qvr::RunSwitchProductType(fresh, L"", L"B"));
+  ASSERT_FALSE(fresh.calls.empty());
+  EXPECT_EQ(fresh.calls.front(), L"ActivateProfiles(B)");
+  EXPECT_THAT(fresh.calls, testing::Not(testing::Contains(L"DeactivateProfiles(A)")));
+
+  RecordingSteps failing;
+  failing.failing = {L"ActivateProfiles"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failing, L"", L"B"));
+  EXPECT_THAT(failing.calls, ElementsAre(L"ActivateProfiles(B)"));
+
+  // The old type's profiles stay: the full switch writes the new type's.
+  RecordingSteps removal;
+  EXPECT_TRUE(qvr::RunSwitchProductType(removal, L"A", L""));
+  EXPECT_THAT(removal.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Profiles"))));
+}
+
+TEST(DeactivateCurrentType, LeavesProfilesAlone) {
+  RecordingSteps steps;
+  qvr::RunDeactivateCurrentType(steps, L"A");
+  EXPECT_THAT(steps.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Profiles"))));
 }
 
 }  // namespace

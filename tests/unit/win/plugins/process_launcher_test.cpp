@@ -1,0 +1,119 @@
+// The plugin launcher against the probe program: exit codes, processes that
+// cannot be created or do not end, and the waiver asked of the host's service
+// locator while the new process is still suspended.
+#include "activators/process_launcher.h"
+
+#include "tests/support/recording_sink.h"
+#include "tests/unit/win/plugins/probe_support.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+namespace {
+
+using plugintest::ProbeRecord;
+using plugintest::RecordingLocator;
+using qvr::LaunchResult;
+using qvr::ProcessLauncher;
+using qvrtest::RecordingSink;
+using testing::ElementsAre;
+using testing::IsEmpty;
+
+TEST(ProcessLauncher, WaitsForTheProcessAndHandsBackItsExitCode) {
+  static_assert(ProcessLauncher::kTimeLimitMs == 60000);
+  ProbeRecord record;
+  RecordingSink sink;
+  ProcessLauncher launcher(nullptr, &sink);
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(launcher.Run(record.Command(L"exit=7 first"), exitCode), LaunchResult::kCompleted);
+  EXPECT_EQ(exitCode, 7u);
+  EXPECT_EQ(launcher.Run(record.Command(L"second"), exitCode), LaunchResult::kCompleted);
+  EXPECT_EQ(exitCode, 0u);
+  // Each run ended before the next began; both saw their command line.
+  EXPECT_THAT(record.Arguments(), ElementsAre(L"exit=7 first", L"second"));
+  // Without a service locator nothing is granted, and the process runs anyway.
+  EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(L"m_sl = null", L"m_sl = null"));
+}
+
+TEST(ProcessLauncher, ProcessesThatCannotBeCreated) {
+  RecordingSink sink;
+  RecordingLocator locator(nullptr);
+  ProcessLauncher launcher(&locator, &sink);
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(launcher.Run(L"C:\\qvr-no-such-folder\\no-such-program.exe /register", exitCode),
+            LaunchResult::kCreationFailed);
+  EXPECT_EQ(exitCode, 0u);
+  exitCode = 99;
+  EXPECT_EQ(launcher.Run(L"", exitCode), LaunchResult::kCreationFailed);
+  EXPECT_EQ(exitCode, 0u);
+  // No process, so nothing to grant a waiver to.
+  EXPECT_EQ(locator.servicesHandedOut, 0);
+  EXPECT_THAT(sink.lines, IsEmpty());
+}
+
+TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
+  ProbeRecord record;
+  RecordingSink sink;
+  RecordingLocator locator(&record);
+  locator.grantResult = static_cast<std::int32_t>(0x80070005u);
+  ProcessLauncher launcher(&locator, &sink);
+  std::uint32_t exitCode = 99;
+  ASSERT_EQ(launcher.Run(record.Command(L"exit=3 granted"), exitCode), LaunchResult::kCompleted);
+  EXPECT_EQ(exitCode, 3u);
+
+  ASSERT_EQ(locator.grants.size(), 1u);
+  const plugintest::Grant& grant = locator.grants[0];
+  // The grant names the new process, which had not started: its threads were
+  // suspended and it had not recorded itself yet. It ran after the grant.
+  EXPECT_TRUE(grant.suspended);
+  EXPECT_FALSE(grant.alreadyRan);
+  const auto runs = record.Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_EQ(runs[0].processId, grant.processId);
+  // The service was released once, after the process had ended.
+  EXPECT_EQ(locator.servicesHandedOut, 1);
+  EXPECT_EQ(locator.releases, 1);
+  EXPECT_TRUE(grant.endedAtRelease);
+  // A failed grant is reported and does not stop the launch.
+  EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(L"Set waiver result: 0x80070005"));
+}
+
+TEST(ProcessLauncher, WaiverServiceUnavailable) {
+  ProbeRecord record;
+  RecordingSink sink;
+  RecordingLocator failing(&record);
+  failing.serviceResult = static_cast<std::int32_t>(0x80004005u);
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(ProcessLauncher(&failing, &sink).Run(record.Command(L"failing"), exitCode), LaunchResult::kCompleted);
+
+  // Success without a service is no service either.
+  RecordingLocator empty(&record);
+  empty.withoutService = true;
+  EXPECT_EQ(ProcessLauncher(&empty, &sink).Run(record.Command(L"empty"), exitCode), LaunchResult::kCompleted);
+
+  EXPECT_THAT(record.Arguments(), ElementsAre(L"failing", L"empty"));
+  EXPECT_THAT(sink.Texts(qvr::kLogInfo),
+              ElementsAre(L"Failed to get waiver: 0x80004005", L"Failed to get waiver: 0x80004003"));
+  EXPECT_THAT(failing.grants, IsEmpty());
+  EXPECT_THAT(empty.grants, IsEmpty());
+  EXPECT_EQ(failing.releases + empty.releases, 0);
+}
+
+TEST(ProcessLauncher, GivesUpOnAProcessAtTheTimeLimitAndLeavesItRunning) {
+  ProbeRecord record;
+  RecordingSink sink;
+  RecordingLocator locator(&record);
+  ProcessLauncher launcher(&locator, &sink, 500);
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(launcher.Run(record.Command(L"hang"), exitCode), LaunchResult::kTimedOut);
+  EXPECT_EQ(exitCode, 0u);
+  ASSERT_EQ(locator.grants.size(), 1u);
+  const DWORD hung = locator.grants[0].processId;
+  EXPECT_TRUE(plugintest::IsRunning(hung));
+  // The service is released once the launcher gives up, with the process alive.
+  EXPECT_EQ(locator.releases, 1);
+  EXPECT_FALSE(locator.grants[0].endedAtRelease);
+  plugintest::Kill(hung);
+}
+
+}  // namespace
