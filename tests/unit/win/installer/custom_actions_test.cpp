@@ -60,13 +60,18 @@ TEST(CustomActions, ActivateWritesItsParametersAndFailsWithoutProfileStore) {
                      L"ProductType=vmobpc|Files=1|Registry=1|Plugins=1|ProtocolHandlers=1|Profiles=1"),
             kInstallFailure);
   const auto lines = session.Lines();
-  ASSERT_EQ(lines.size(), 3u) << Printable(lines);
+  ASSERT_EQ(lines.size(), 4u) << Printable(lines);
   EXPECT_TRUE(FullMatch(lines[0], StartRecord("MsiProductActivate").c_str())) << Printable(lines);
   EXPECT_TRUE(FullMatch(lines[1], ParameterLine("ProductType=vmobpc, Files=1, Registry=1, Plugins=1, "
                                                 "ProtocolHandlers=1, ProfilesActivation=1, mode=31")
                                       .c_str()))
       << Printable(lines);
-  EXPECT_TRUE(FullMatch(lines[2], EndRecord("MsiProductActivate", 3).c_str())) << Printable(lines);
+  // Without ProductInfoDLL there is no product to take the profiles from.
+  EXPECT_TRUE(FullMatch(lines[2], (std::string(kPrefix) +
+                                   "\[VantorTmProfiles\]\tGetEnvironmentVariableW failed, err = 203")
+                                      .c_str()))
+      << Printable(lines);
+  EXPECT_TRUE(FullMatch(lines[3], EndRecord("MsiProductActivate", 3).c_str())) << Printable(lines);
 }
 
 TEST(CustomActions, ActivationModeFromCustomActionData) {
@@ -98,7 +103,7 @@ TEST(CustomActions, ActivationModeFromCustomActionData) {
   for (const Case& c : cases) {
     EXPECT_EQ(Activate(module, session, c.data), kInstallFailure);
     const auto lines = session.Lines();
-    ASSERT_EQ(lines.size(), 3u) << Printable(lines);
+    ASSERT_EQ(lines.size(), 4u) << Printable(lines);
     EXPECT_TRUE(FullMatch(lines[1], ParameterLine(c.parameters).c_str())) << Printable(lines);
   }
 }
@@ -108,13 +113,13 @@ TEST(CustomActions, ActivateWithoutCustomActionData) {
   MsiSession session;  // the property was never set
   EXPECT_EQ(Activate(module, session, nullptr), kInstallFailure);
   const auto lines = session.Lines();
-  ASSERT_EQ(lines.size(), 3u) << Printable(lines);
+  ASSERT_EQ(lines.size(), 4u) << Printable(lines);
   EXPECT_TRUE(FullMatch(
       lines[1],
       ParameterLine("ProductType=, Files=, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=0")
           .c_str()))
       << Printable(lines);
-  EXPECT_TRUE(FullMatch(lines[2], EndRecord("MsiProductActivate", 3).c_str())) << Printable(lines);
+  EXPECT_TRUE(FullMatch(lines[3], EndRecord("MsiProductActivate", 3).c_str())) << Printable(lines);
 }
 
 TEST(CustomActions, MalformedCustomActionDataEndsAfterTheStartRecord) {

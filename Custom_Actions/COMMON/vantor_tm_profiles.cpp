@@ -1,0 +1,227 @@
+#include "Custom_Actions/COMMON/vantor_tm_profiles.h"
+
+#include "Custom_Actions/COMMON/product_info_checked.h"
+#include "Custom_Actions/COMMON/product_variables.h"
+#include "Custom_Actions/qvrinst/msi_log.h"
+#include "component/oxa/exception/exception.h"
+#include "platform/util/reg_utils.h"
+#include "platform/util/windows_version.h"
+
+#include <exception>
+#include <new>
+
+namespace qvr {
+namespace {
+
+// Where a failed load of ucrtbase.dll is reported.
+constexpr char kSourceFile[] = "Custom_Actions/COMMON/vantor_tm_profiles";
+constexpr int kRuntimeLoadFailedLine = 41;
+
+constexpr wchar_t kFrameworkLibrary[] = L"vtcore.dll";
+constexpr wchar_t kRuntimeLibrary[] = L"ucrtbase.dll";
+constexpr std::size_t kMaxLibraryPathChars = 32000;  // with the terminating zero
+constexpr std::uint32_t kWindows10 = 10 * 256;
+
+// The framework's identifiers for the settings store and its properties.
+constexpr std::uint32_t kStoreInterfaceType = 13;
+constexpr std::uint32_t kStorePlugin = 43003;
+constexpr std::uint32_t kSourcePathProperty = 0x20900040;
+constexpr std::uint32_t kUtf16CodePage = 1200;
+constexpr std::uint32_t kFormatVersionProperty = 0x20601004;
+constexpr std::uint32_t kReadOnlyProperty = 0x20601000;
+constexpr std::uint32_t kPersistentProperty = 0x30601001;
+constexpr std::uint32_t kAddDeclaredNodesProperty = 0x2040004A;
+
+FrameworkObject* g_processRoot = nullptr;
+
+std::wstring JoinPath(const std::wstring& directory, const wchar_t* name) {
+  if (directory.empty()) return name;
+  std::wstring path = directory;
+  if (path.back() != L'\\') path += L'\\';
+  return path + name;
+}
+
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// Values of the product's environment key, system variables behind them.
+class EnvironmentKeyVariables final : public ProductVariableSource {
+ public:
+  explicit EnvironmentKeyVariables(const ProductInfo& info)
+      : root_(reinterpret_cast<HKEY>(static_cast<ULONG_PTR>(static_cast<LONG>(info.RegistryRoot)))),
+        path_(info.ProductRegistryKey.str() + L"\\environment") {}
+
+  std::wstring StoredValue(const std::wstring& name) override {
+    RegKey key;
+    std::wstring value;
+    if (OXA_FAILED(key.OpenForRead(root_, path_)) || OXA_FAILED(key.QueryValue(name.c_str(), value))) return {};
+    return value;
+  }
+
+  std::wstring SystemExpansion(const std::wstring& reference) override {
+    DWORD size = ExpandEnvironmentStringsW(reference.c_str(), nullptr, 0);
+    // The environment may grow between the calls; a few rounds settle it.
+    for (int round = 0; round < 5 && size != 0; ++round) {
+      std::wstring expanded(size, L'\0');
+      const DWORD needed = ExpandEnvironmentStringsW(reference.c_str(), expanded.data(), size);
+      if (needed == 0) break;
+      if (needed <= size) {
+        expanded.resize(needed - 1);
+        return expanded;
+      }
+      size = needed;
+    }
+    return reference;
+  }
+
+ private:
+  HKEY root_;
+  std::wstring path_;
+};
+
+}  // namespace
+
+FrameworkObject* ProcessFrameworkRoot() { return g_processRoot; }
+
+void FrameworkLoader::Load(const std::wstring& directory) {
+  std::wstring path;
+  try {
+    path = JoinPath(directory, kFrameworkLibrary);
+  } catch (const std::bad_alloc&) {
+    return;
+  }
+  if (path.size() + 1 > kMaxLibraryPathChars) return;
+  module_.Reset(LoadLibraryExW(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
+  if (!module_) {
+    result_ = kFrameworkNotLoaded;
+    return;
+  }
+  result_ = kFrameworkLoadMissing;
+  const auto load = Export<VantorLoadFn>(module_.Get(), "VantorLoad");
+  if (!load) return;
+  FrameworkObject* root = nullptr;
+  result_ = load(&root, 1, 0, nullptr, nullptr);
+  // A root that came with a failure is not taken.
+  if (OXA_SUCCEEDED(result_) && root) {
+    root_ = root;
+    g_processRoot = root;
+  }
+}
+
+FrameworkLoader::~FrameworkLoader() {
+  if (!module_) return;
+  if (const auto unload = Export<VantorUnloadFn>(module_.Get(), "VantorUnload")) result_ = unload(root_);
+  if (g_processRoot == root_) g_processRoot = nullptr;
+  root_ = nullptr;
+  module_.Reset();
+}
+
+bool QueryWindowsVersionNumber(std::uint32_t& version) {
+  WindowsVersion windows;
+  if (OXA_FAILED(GetWindowsVersion(windows))) return false;
+  version = windows.major * 256 + windows.minor;
+  return true;
+}
+
+std::wstring ExpandProductVariables(const ProductInfo& info, const std::wstring& text) {
+  EnvironmentKeyVariables variables(info);
+  return ExpandProductVariables(text, variables);
+}
+
+VantorTmProfiles::VantorTmProfiles(MSIHANDLE install, WindowsVersionQuery windowsVersion) : install_(install) {
+  try {
+    Create(windowsVersion);
+  } catch (const oxa::Exception& error) {
+    WriteLogLine(install_, L"[VantorTmProfiles]\toxa::Exception occurred: %ls", error.GetDescription().c_str());
+  } catch (const std::exception& error) {
+    WriteLogLine(install_, L"[VantorTmProfiles]\texception occurred: %hs", error.what());
+  }
+}
+
+VantorTmProfiles::~VantorTmProfiles() {
+  ReleaseStore();
+  loader_.reset();
+  runtime_.Reset();
+}
+
+void VantorTmProfiles::Create(WindowsVersionQuery windowsVersion) {
+  std::wstring libraryPath(GetEnvironmentVariableW(L"ProductInfoDLL", nullptr, 0), L'\0');
+  const DWORD length =
+      libraryPath.empty() ? 0
+                          : GetEnvironmentVariableW(L"ProductInfoDLL", libraryPath.data(),
+                                                    static_cast<DWORD>(libraryPath.size()));
+  if (length == 0 || length >= libraryPath.size()) {
+    WriteLogLine(install_, L"[VantorTmProfiles]\tGetEnvironmentVariableW failed, err = %u", GetLastError());
+    return;
+  }
+  libraryPath.resize(length);
+
+  const ProductInfo info = LoadProductInfo(libraryPath);
+  const std::wstring productRoot = ExpandProductVariables(info, L"%ProductRoot%");
+
+  std::uint32_t version = 0;
+  if (!windowsVersion(version) || version < kWindows10) {
+    runtime_.Reset(LoadLibraryExW(JoinPath(productRoot, kRuntimeLibrary).c_str(), nullptr,
+                                  LOAD_WITH_ALTERED_SEARCH_PATH));
+    if (!runtime_) {
+      const DWORD error = GetLastError();
+      if (error != 0) oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(error), kSourceFile, kRuntimeLoadFailedLine);
+    }
+  }
+
+  loader_.reset();
+  loader_ = std::make_unique<FrameworkLoader>();
+  loader_->Load(productRoot);
+  if (!loader_->Root()) {
+    WriteLogLine(install_, L"[VantorTmProfiles]\tVantor init failed, err = %08X", loader_->Result());
+    return;
+  }
+
+  const std::wstring xmlPath = ExpandProductVariables(info, L"%ProfilesXmlPath%");
+  WriteLogLine(install_, L"[VantorTmProfiles]\tprocessing profiles.xml : %ls", xmlPath.c_str());
+  const FrameworkResult result = CreateStore(xmlPath);
+  if (OXA_FAILED(result)) {
+    WriteLogLine(install_, L"[VantorTmProfiles]\tCreateRegistry failed, err = %08X", result);
+  } else {
+    WriteLogLine(install_, L"[VantorTmProfiles]\tCreate registry node from profiles.xml : %ls", xmlPath.c_str());
+  }
+}
+
+FrameworkResult VantorTmProfiles::CreateStore(const std::wstring& xmlPath) {
+  FrameworkObject* root = ProcessFrameworkRoot();
+  if (!root) return kFrameworkNotLoaded;
+  FrameworkObject* object = nullptr;
+  FrameworkResult result =
+      ObjectEntry<CreateObjectFn>(root, kCreateObjectEntry)(root, &object, kStoreInterfaceType, kStorePlugin, 0);
+  if (OXA_SUCCEEDED(result) && !object) return kFrameworkNoObject;
+  if (OXA_SUCCEEDED(result)) {
+    result = ObjectEntry<SetStringPropertyFn>(object, kSetStringPropertyEntry)(
+        object, nullptr, kSourcePathProperty, xmlPath.c_str(), 0, kUtf16CodePage);
+  }
+  auto setDword = [&](std::uint32_t property, std::uint32_t value) {
+    return ObjectEntry<SetDwordPropertyFn>(object, kSetDwordPropertyEntry)(object, property, value);
+  };
+  if (OXA_SUCCEEDED(result)) result = setDword(kFormatVersionProperty, 1);
+  if (OXA_SUCCEEDED(result)) result = setDword(kReadOnlyProperty, 0);
+  if (OXA_SUCCEEDED(result)) result = setDword(kPersistentProperty, 1);
+  if (OXA_SUCCEEDED(result)) {
+    result = ObjectEntry<SetBoolPropertyFn>(object, kSetBoolPropertyEntry)(object, kAddDeclaredNodesProperty, 1);
+  }
+  if (OXA_SUCCEEDED(result)) result = ObjectEntry<CompleteCreationFn>(object, kCompleteCreationEntry)(object);
+  if (OXA_FAILED(result)) {
+    if (object) ObjectEntry<ReleaseObjectFn>(object, kReleaseObjectEntry)(object);
+    return result;
+  }
+  ReleaseStore();
+  store_ = static_cast<ProfileStore*>(object);
+  return 0;
+}
+
+void VantorTmProfiles::ReleaseStore() {
+  if (store_) ObjectEntry<ReleaseObjectFn>(store_, kReleaseObjectEntry)(store_);
+  store_ = nullptr;
+}
+
+}  // namespace qvr
