@@ -28,6 +28,7 @@ constexpr std::array<Subcommand, 9> kSubcommands{{
 }};
 
 constexpr std::wstring_view kProductTypeOption = L"--product-type";
+constexpr std::wstring_view kWaiverLogOption = L"--waiver-log";
 
 ParsedCommandLine UsageError(std::wstring error) {
   ParsedCommandLine parsed;
@@ -47,6 +48,26 @@ int HexDigit(wchar_t c) {
   if (c >= L'a' && c <= L'f') return c - L'a' + 10;
   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
   return -1;
+}
+
+// Whether arguments[i] is the value option `option`, "--name VALUE" or
+// "--name=VALUE"; takes its value (advancing i past a separate one) or sets
+// `error` when the value is missing or the option is given twice.
+bool TakeValueOption(std::wstring_view option, const std::vector<std::wstring>& arguments, std::size_t& i,
+                     std::optional<std::wstring>& value, std::wstring& error) {
+  const std::wstring& argument = arguments[i];
+  const std::wstring name(option);
+  if (argument != name && !argument.starts_with(name + L"=")) return false;
+  if (value) {
+    error = name + L" given twice";
+  } else if (argument.size() > name.size()) {
+    value = argument.substr(name.size() + 1);
+  } else if (i + 1 == arguments.size()) {
+    error = name + L" needs a value";
+  } else {
+    value = arguments[++i];
+  }
+  return true;
 }
 
 }  // namespace
@@ -72,6 +93,7 @@ bool ParseUnsigned32(const std::wstring& text, std::uint32_t& value) {
 
 ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& arguments) {
   std::optional<std::wstring> productType;
+  std::optional<std::wstring> waiverLog;
   std::vector<std::wstring> words;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
@@ -85,14 +107,9 @@ ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& argument
       optionsEnded = true;
     } else if (argument == L"--help") {
       return {ParsedCommandLine::Outcome::Help, {}, {}};
-    } else if (argument == kProductTypeOption || argument.starts_with(std::wstring(kProductTypeOption) + L"=")) {
-      if (productType) return UsageError(L"--product-type given twice");
-      if (argument.size() > kProductTypeOption.size()) {
-        productType = argument.substr(kProductTypeOption.size() + 1);
-      } else {
-        if (i + 1 == arguments.size()) return UsageError(L"--product-type needs a value");
-        productType = arguments[++i];
-      }
+    } else if (std::wstring error; TakeValueOption(kProductTypeOption, arguments, i, productType, error) ||
+                                   TakeValueOption(kWaiverLogOption, arguments, i, waiverLog, error)) {
+      if (!error.empty()) return UsageError(error);
     } else {
       return UsageError(L"unknown option '" + argument + L"'");
     }
@@ -107,6 +124,7 @@ ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& argument
   HostCommand& command = parsed.command;
   command.operation = subcommand->operation;
   command.productType = std::move(productType);
+  command.waiverLog = std::move(waiverLog);
   const std::wstring name(subcommand->name);
   const std::size_t given = words.size() - 1;
   switch (subcommand->arguments) {
@@ -162,6 +180,10 @@ Commands:
 Options:
   --product-type TYPE    target product type for Initialize (may be empty);
                          also --product-type=TYPE
+  --waiver-log FILE      hand the object a service locator whose waiver
+                         service grants every waiver asked for and appends
+                         "grant PID" to FILE for each; without it the object
+                         gets no service locator
   --help                 show this text
   --                     the words that follow are not options
 

@@ -1,5 +1,5 @@
 // Command line of qvrhost: one subcommand per operation of the installer
-// object, with the target product type as the one option.
+// object, with the target product type and a waiver log as options.
 #pragma once
 
 #include <cstdint>
@@ -25,6 +25,9 @@ struct HostCommand {
   Operation operation = Operation::Initialize;
   // Passed to Initialize; none means null (the stored product type is kept).
   std::optional<std::wstring> productType;
+  // With a file: a service locator is handed in whose waiver service appends
+  // "grant <process id>" to it for each grant; none means no locator.
+  std::optional<std::wstring> waiverLog;
   std::uint32_t number = 0;         // activate: mode; check-apps: filter
   std::wstring text;                // icons: variant
   std::vector<std::wstring> names;  // remove-apps: names, none for all

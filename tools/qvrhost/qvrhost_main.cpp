@@ -4,7 +4,9 @@
 #include "tools/qvrhost/host_command_line.h"
 #include "tools/qvrhost/host_string_list.h"
 #include "tools/qvrhost/installer_module.h"
+#include "tools/qvrhost/waiver_log_locator.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -60,12 +62,16 @@ bool RunOperation(qvr::VersionedInstaller& installer, const HostCommand& command
 int Run(const HostCommand& command) {
   const InstallerModule module;
   ConsoleLogSink sink;
+  // Declared before the object, so that it outlives the object.
+  std::optional<WaiverLogLocator> locator;
+  if (command.waiverLog) locator.emplace(*command.waiverLog);
   std::wstring error;
   const InstallerPtr installer = module.Create(kInterfaceVersion, error);
   if (!installer) {
     WriteText(Stream::Err, L"qvrhost: " + error + L"\n");
     return kExitFalse;
   }
+  if (locator) installer->SetServiceLocator(&*locator);
   const bool initialized =
       installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr, nullptr);
   if (command.operation == Operation::Initialize) return initialized ? kExitTrue : kExitFalse;

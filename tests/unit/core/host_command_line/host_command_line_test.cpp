@@ -84,6 +84,17 @@ TEST(HostCommandLine, ProductTypeOption) {
             (std::vector<std::wstring>{L"--product-type", L"-h"}));
 }
 
+TEST(HostCommandLine, WaiverLogOption) {
+  EXPECT_FALSE(Command({L"activate", L"1"}).waiverLog.has_value());
+  const HostCommand both = Command({L"--waiver-log", L"C:\\w.log", L"--product-type=kis", L"activate", L"1"});
+  EXPECT_EQ(both.waiverLog, L"C:\\w.log");
+  EXPECT_EQ(both.productType, L"kis");
+  EXPECT_EQ(Command({L"switch", L"--waiver-log=w.log"}).waiverLog, L"w.log");
+  EXPECT_EQ(Parse({L"--waiver-log", L"a", L"--waiver-log=b", L"switch"}).error, L"--waiver-log given twice");
+  EXPECT_EQ(Parse({L"switch", L"--waiver-log"}).error, L"--waiver-log needs a value");
+  EXPECT_EQ(Parse({L"switch", L"--waiver-logs", L"a"}).error, L"unknown option '--waiver-logs'");
+}
+
 TEST(HostCommandLine, HelpAndUsageErrors) {
   EXPECT_EQ(Parse({L"--help"}).outcome, Outcome::Help);
   EXPECT_EQ(Parse({L"switch", L"-h"}).outcome, Outcome::Help);
