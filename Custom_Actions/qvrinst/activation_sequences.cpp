@@ -16,20 +16,34 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   }
   if (target.empty()) return true;
 
-  if ((mode & kActivateRegistry) || (mode & kActivateEnvironmentOnly)) {
+  if (mode & kActivateRegistry) {
+    if (!steps.ActivateRegistry(target) || !steps.ActivateEnvironment(target)) return false;
+  } else if (mode & kActivateEnvironmentOnly) {
     if (!steps.ActivateEnvironment(target)) return false;
   }
+  if ((mode & kActivateProtocolHandlers) && !steps.RegisterProtoHandlers()) return false;
   if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return false;
   return steps.WriteProductType(target);
 }
 
-bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& /*current*/, const std::wstring& target) {
+bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, const std::wstring& target) {
+  if (!current.empty()) {
+    if (!steps.DeactivateRegistry(current)) return false;
+    steps.UnRegisterProtoHandlers();  // its result does not count
+  }
   if (target.empty()) return true;
   if (!steps.ActivateProfiles(target)) return false;
   if (!steps.WriteProductType(target)) return false;
+  if (!steps.RegisterProtoHandlers()) return false;
+  if (!steps.ActivateRegistry(target)) return false;
   return steps.ActivateEnvironment(target);
 }
 
-bool RunDeactivateCurrentType(ActivationSteps& /*steps*/, const std::wstring& /*current*/) { return true; }
+bool RunDeactivateCurrentType(ActivationSteps& steps, const std::wstring& current) {
+  bool succeeded = true;
+  steps.UnRegisterProtoHandlers();  // its result does not count
+  succeeded = steps.DeactivateRegistry(current) && succeeded;
+  return succeeded;
+}
 
 }  // namespace qvr

@@ -15,6 +15,10 @@ class Installer::Steps final : public ActivationSteps {
   bool DeactivateCurrentType() override { return installer_.DeactivateCurrentType(); }
   bool ActivateProfiles(const std::wstring& type) override { return installer_.ActivateProfiles(type); }
   bool DeactivateProfiles(const std::wstring& type) override { return installer_.DeactivateProfiles(type); }
+  bool ActivateRegistry(const std::wstring& type) override { return installer_.ActivateRegistry(type); }
+  bool DeactivateRegistry(const std::wstring& type) override { return installer_.DeactivateRegistry(type); }
+  bool RegisterProtoHandlers() override { return installer_.RegisterProtoHandlers(); }
+  bool UnRegisterProtoHandlers() override { return installer_.UnRegisterProtoHandlers(); }
 
  private:
   Installer& installer_;
@@ -35,7 +39,8 @@ bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileSto
   ReadProductType(currentProductType_);
   targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
   profileStore_ = profileStore;
-  return ReadProfiles() && ReadFeatures() && ReadSelfregs() && ReadSelfUnregs();
+  return ReadProfiles() && ReadFeatures() && ReadSelfregs() && ReadSelfUnregs() &&
+         ReadProtoHandlers(commonRegKeys_[kProtoHandlersKey]) && ReadRegistry();
 }
 
 void Installer::Release() { delete this; }

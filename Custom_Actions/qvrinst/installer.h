@@ -10,6 +10,7 @@
 #include "activators/process_launcher.h"
 #include "activators/profiles.h"
 #include "activators/proto_handler_registrar.h"
+#include "activators/registry_values.h"
 
 #include <cstdint>
 #include <map>
@@ -69,6 +70,19 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   bool WriteProfiles();
   const ProfileTable& Profiles() const { return profiles_; }
 
+  // Fills the registry-value table from the registry declarations key.
+  bool ReadRegistry();
+  // Sets the flags named by the features qualifying for `productType`, clears
+  // all others, and writes every declared flag.
+  bool ActivateRegistry(const std::wstring& productType);
+  // Clears the flags named by the features qualifying for `productType` and
+  // writes every declared flag.
+  bool DeactivateRegistry(const std::wstring& productType);
+  // Writes every record's flag as REG_DWORD 1 or 0, stopping at the first
+  // failure.
+  bool WriteRegistry();
+  const RegistryValueTable& RegistryValues() const { return registryValues_; }
+
   // Fill the self-registration and self-unregistration tables; problems are
   // logged and the readable declarations kept, so both return true.
   bool ReadSelfregs();
@@ -99,6 +113,7 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   ProfileTable profiles_;
   PluginCommandTable selfregs_;
   PluginCommandTable selfUnregs_;
+  RegistryValueTable registryValues_;
   ProfileStore* profileStore_ = nullptr;  // not owned
   std::uint32_t pluginTimeLimitMs_ = ProcessLauncher::kTimeLimitMs;
 };

@@ -78,6 +78,12 @@ void TestProduct::CreateKey(const std::wstring& relative) {
   RegCloseKey(key);
 }
 
+void TestProduct::CreateDeclarationKeys() {
+  for (const wchar_t* name : {L"features", L"profiles", L"drivers", L"ProtoHandlers", L"registry", L"Selfregs",
+                              L"Selfunregs"})
+    CreateKey(std::wstring(L"Installer\\") + name);
+}
+
 void TestProduct::SetBinary(const std::wstring& relative, const wchar_t* name, DWORD type, const void* data,
                             DWORD size) {
   HKEY key = nullptr;

@@ -35,6 +35,9 @@ class TestProduct {
   void SetQword(const std::wstring& relative, const wchar_t* name, std::uint64_t value);
   void SetBinary(const std::wstring& relative, const wchar_t* name, DWORD type, const void* data, DWORD size);
   void CreateKey(const std::wstring& relative);
+  // The declaration keys below Installer that Initialize reads, empty, so
+  // that it succeeds on a product declaring nothing else.
+  void CreateDeclarationKeys();
   void DeleteValue(const std::wstring& relative, const wchar_t* name);
 
   // A feature declaration: Installer\features\<name> with its lists.

@@ -27,6 +27,10 @@ class RecordingSteps final : public qvr::ActivationSteps {
   bool DeactivateCurrentType() override { return Call(L"DeactivateCurrentType", L""); }
   bool ActivateProfiles(const std::wstring& type) override { return Call(L"ActivateProfiles", type); }
   bool DeactivateProfiles(const std::wstring& type) override { return Call(L"DeactivateProfiles", type); }
+  bool ActivateRegistry(const std::wstring& type) override { return Call(L"ActivateRegistry", type); }
+  bool DeactivateRegistry(const std::wstring& type) override { return Call(L"DeactivateRegistry", type); }
+  bool RegisterProtoHandlers() override { return Call(L"RegisterProtoHandlers", L""); }
+  bool UnRegisterProtoHandlers() override { return Call(L"UnRegisterProtoHandlers", L""); }
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
@@ -85,38 +89,111 @@ TEST(ActivateProduct, EmptyTargetOnlyRemovesAndIgnoresFailures) {
   EXPECT_THAT(nothing.calls, IsEmpty());
 }
 
-TEST(ActivateProduct, EnvironmentByRegistryOrEnvironmentBit) {
+TEST(ActivateProduct, RegistryThenEnvironment) {
   RecordingSteps registry;
   EXPECT_TRUE(Activate(registry, L"", L"B", 2));
-  EXPECT_THAT(registry.calls, ElementsAre(L"ActivateEnvironment(B)", L"WriteProductType(B)"));
+  EXPECT_THAT(registry.calls,
+              ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"WriteProductType(B)"));
 
+  // The environment bit adds no second environment step.
   RecordingSteps both;
   EXPECT_TRUE(Activate(both, L"", L"B", 34));
-  EXPECT_THAT(both.calls, ElementsAre(L"ActivateEnvironment(B)", L"WriteProductType(B)"));
+  EXPECT_THAT(both.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"WriteProductType(B)"));
 
   RecordingSteps environmentOnly;
   EXPECT_TRUE(Activate(environmentOnly, L"B", L"B", 32));
   EXPECT_THAT(environmentOnly.calls, ElementsAre(L"ActivateEnvironment(B)", L"WriteProductType(B)"));
 
-  // Bits of kinds other than the environment, and unknown bits, run nothing of it.
+  // Bits of other kinds, and unknown bits, run nothing of it.
   RecordingSteps others;
-  EXPECT_TRUE(Activate(others, L"", L"B", 1 | 4 | 8 | 64));
-  EXPECT_THAT(others.calls, ElementsAre(L"WriteProductType(B)"));
+  EXPECT_TRUE(Activate(others, L"", L"B", 1 | 4 | 16 | 64));
+  EXPECT_THAT(others.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Registry"))));
+  EXPECT_THAT(others.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Environment"))));
+
+  RecordingSteps failingRegistry;
+  failingRegistry.failing = {L"ActivateRegistry"};
+  EXPECT_FALSE(Activate(failingRegistry, L"", L"B", 34));
+  EXPECT_THAT(failingRegistry.calls, ElementsAre(L"ActivateRegistry(B)"));
 
   RecordingSteps failing;
   failing.failing = {L"ActivateEnvironment"};
   EXPECT_FALSE(Activate(failing, L"", L"B", 2));
-  EXPECT_THAT(failing.calls, ElementsAre(L"ActivateEnvironment(B)"));
+  EXPECT_THAT(failing.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
 }
 
-TEST(SwitchProductType, StoresTheTypeThenItsEnvironment) {
+TEST(ActivateProduct, ProtocolHandlersByTheirBit) {
+  RecordingSteps steps;
+  EXPECT_TRUE(Activate(steps, L"B", L"B", 8));
+  EXPECT_THAT(steps.calls, ElementsAre(L"RegisterProtoHandlers()", L"WriteProductType(B)"));
+
+  // After the registry and environment.
+  RecordingSteps withRegistry;
+  EXPECT_TRUE(Activate(withRegistry, L"", L"B", 2 | 8));
+  EXPECT_THAT(withRegistry.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)",
+                                              L"RegisterProtoHandlers()", L"WriteProductType(B)"));
+
+  // A failed registration keeps the type from being stored.
+  RecordingSteps failing;
+  failing.failing = {L"RegisterProtoHandlers"};
+  EXPECT_FALSE(Activate(failing, L"", L"B", 8));
+  EXPECT_THAT(failing.calls, ElementsAre(L"RegisterProtoHandlers()"));
+
+  // Without the bit nothing is registered or removed.
+  RecordingSteps without;
+  EXPECT_TRUE(Activate(without, L"B", L"B", 2));
+  EXPECT_THAT(without.calls, testing::Not(testing::Contains(testing::HasSubstr(L"ProtoHandlers"))));
+}
+
+TEST(SwitchProductType, RemovesTheOldTypeThenCreatesTheNewOne) {
   RecordingSteps steps;
   EXPECT_TRUE(qvr::RunSwitchProductType(steps, L"A", L"B"));
-  EXPECT_THAT(steps.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"ActivateEnvironment(B)"));
+  EXPECT_THAT(steps.calls,
+              ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)",
+                          L"WriteProductType(B)", L"RegisterProtoHandlers()", L"ActivateRegistry(B)",
+                          L"ActivateEnvironment(B)"));
 
+  // The same type is removed and created again.
+  RecordingSteps same;
+  EXPECT_TRUE(qvr::RunSwitchProductType(same, L"A", L"A"));
+  EXPECT_THAT(same.calls,
+              ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(A)",
+                          L"WriteProductType(A)", L"RegisterProtoHandlers()", L"ActivateRegistry(A)",
+                          L"ActivateEnvironment(A)"));
+
+  // Without a target the old type is only removed.
   RecordingSteps empty;
   EXPECT_TRUE(qvr::RunSwitchProductType(empty, L"A", L""));
-  EXPECT_THAT(empty.calls, IsEmpty());
+  EXPECT_THAT(empty.calls, ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()"));
+
+  // Without a current type nothing is removed.
+  RecordingSteps fresh;
+  EXPECT_TRUE(qvr::RunSwitchProductType(fresh, L"", L"B"));
+  EXPECT_THAT(fresh.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()",
+                                       L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
+
+  RecordingSteps failingRemoval;
+  failingRemoval.failing = {L"DeactivateRegistry"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failingRemoval, L"A", L"B"));
+  EXPECT_THAT(failingRemoval.calls, ElementsAre(L"DeactivateRegistry(A)"));
+
+  // A failed unregistration does not count.
+  RecordingSteps failingUnregistration;
+  failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
+  EXPECT_TRUE(qvr::RunSwitchProductType(failingUnregistration, L"A", L"B"));
+  EXPECT_EQ(failingUnregistration.calls.size(), 7u);
+
+  RecordingSteps failingRegistration;
+  failingRegistration.failing = {L"RegisterProtoHandlers"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistration, L"", L"B"));
+  EXPECT_THAT(failingRegistration.calls,
+              ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()"));
+
+  RecordingSteps failingRegistry;
+  failingRegistry.failing = {L"ActivateRegistry"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistry, L"", L"B"));
+  EXPECT_THAT(failingRegistry.calls,
+              ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()",
+                          L"ActivateRegistry(B)"));
 
   RecordingSteps failingWrite;
   failingWrite.failing = {L"WriteProductType"};
@@ -128,11 +205,26 @@ TEST(SwitchProductType, StoresTheTypeThenItsEnvironment) {
   EXPECT_FALSE(qvr::RunSwitchProductType(failingEnvironment, L"", L"B"));
 }
 
-TEST(DeactivateCurrentType, LeavesTypeAndEnvironmentAlone) {
+TEST(DeactivateCurrentType, RunsEveryStepAndLeavesTypeAndEnvironmentAlone) {
   RecordingSteps steps;
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L"A"));
-  EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L""));
-  EXPECT_THAT(steps.calls, IsEmpty());
+  EXPECT_THAT(steps.calls, ElementsAre(L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
+
+  // An empty current type is passed on as it is.
+  RecordingSteps empty;
+  EXPECT_TRUE(qvr::RunDeactivateCurrentType(empty, L""));
+  EXPECT_THAT(empty.calls, ElementsAre(L"UnRegisterProtoHandlers()", L"DeactivateRegistry()"));
+
+  // The unregistration's result does not count; the registry's does.
+  RecordingSteps failingUnregistration;
+  failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
+  EXPECT_TRUE(qvr::RunDeactivateCurrentType(failingUnregistration, L"A"));
+  EXPECT_EQ(failingUnregistration.calls.size(), 2u);
+
+  RecordingSteps failingRegistry;
+  failingRegistry.failing = {L"DeactivateRegistry"};
+  EXPECT_FALSE(qvr::RunDeactivateCurrentType(failingRegistry, L"A"));
+  EXPECT_EQ(failingRegistry.calls.size(), 2u);
 }
 
 TEST(ActivateProduct, ProfilesByTheirBitAndTheOldTypesOnAChange) {

@@ -25,6 +25,7 @@ std::wstring TestName() {
 
 TEST(InstallerCore, FeatureDeclarations) {
   TestProduct product(TestName());
+  product.CreateDeclarationKeys();
   product.CreateKey(L"environment");
   product.AddFeature(L"Both", L"vmobpc vmobfs");
   product.AddFeature(L"Double", L"vmobpc  vmobfs");
@@ -71,6 +72,7 @@ TEST(InstallerCore, FeatureDeclarations) {
 TEST(InstallerCore, MissingFeaturesKeyFailsInitializeButKeepsTheObjectUsable) {
   TestProduct product(TestName());
   product.SetString(L"environment", L"ProductType", L"kis");
+  product.CreateKey(L"Installer\\profiles");  // read before the features
   RecordingSink sink;
   qvr::Installer installer;
   EXPECT_FALSE(installer.Initialize(&sink, nullptr, nullptr));
@@ -81,7 +83,7 @@ TEST(InstallerCore, MissingFeaturesKeyFailsInitializeButKeepsTheObjectUsable) {
   EXPECT_TRUE(installer.AlwaysSucceeds());
 
   // An empty features key is an empty table.
-  product.CreateKey(L"Installer\\features");
+  product.CreateDeclarationKeys();
   qvr::Installer second;
   EXPECT_TRUE(second.Initialize(&sink, L"", nullptr));
   EXPECT_THAT(second.Features(), IsEmpty());
@@ -90,7 +92,7 @@ TEST(InstallerCore, MissingFeaturesKeyFailsInitializeButKeepsTheObjectUsable) {
 
 TEST(InstallerCore, StoredProductType) {
   TestProduct product(TestName());
-  product.CreateKey(L"Installer\\features");
+  product.CreateDeclarationKeys();
   RecordingSink sink;
 
   // No environment key at all.
@@ -138,7 +140,7 @@ TEST(InstallerCore, StoredProductType) {
 
 TEST(InstallerCore, EnvironmentActivation) {
   TestProduct product(TestName());
-  product.CreateKey(L"Installer\\features");
+  product.CreateDeclarationKeys();
   product.SetString(L"environment", L"ProductRoot", L"C:\\Product");
   product.SetString(L"environment", L"Localization", L"en-US");
   product.SetString(L"Installer\\environment\\vmob", L"Localization", L"de-DE");
@@ -172,7 +174,7 @@ TEST(InstallerCore, EnvironmentActivation) {
 
 TEST(InstallerCore, SmallOfficeVersion) {
   TestProduct product(TestName());
-  product.CreateKey(L"Installer\\features");
+  product.CreateDeclarationKeys();
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(nullptr, nullptr, nullptr));
   EXPECT_TRUE(installer.IsSmallOfficeVersion());  // no data key
