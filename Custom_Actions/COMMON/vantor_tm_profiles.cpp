@@ -7,6 +7,7 @@
 #include "platform/util/reg_utils.h"
 #include "platform/util/windows_version.h"
 
+#include <cstdarg>
 #include <exception>
 #include <new>
 
@@ -39,6 +40,28 @@ std::wstring JoinPath(const std::wstring& directory, const wchar_t* name) {
   std::wstring path = directory;
   if (path.back() != L'\\') path += L'\\';
   return path + name;
+}
+
+// One line of the context in the installer log. The engine reads a log line
+// as a template, in which "[VantorTmProfiles]" would be a property reference
+// (and a path could hold brackets or braces): they are written as escapes.
+void WriteContextLine(MSIHANDLE install, const wchar_t* format, ...) {
+  wchar_t text[kLogLineChars];
+  va_list args;
+  va_start(args, format);
+  FormatTruncated(text, kLogLineChars, format, args);
+  va_end(args);
+  std::wstring escaped;
+  for (const wchar_t* unit = text; *unit; ++unit) {
+    if (*unit == L'[' || *unit == L']' || *unit == L'{' || *unit == L'}') {
+      escaped += L"[\\";
+      escaped += *unit;
+      escaped += L']';
+    } else {
+      escaped += *unit;
+    }
+  }
+  WriteLogLine(install, L"%ls", escaped.c_str());
 }
 
 template <typename Function>
@@ -134,9 +157,9 @@ VantorTmProfiles::VantorTmProfiles(MSIHANDLE install, WindowsVersionQuery window
   try {
     Create(windowsVersion);
   } catch (const oxa::Exception& error) {
-    WriteLogLine(install_, L"[VantorTmProfiles]\toxa::Exception occurred: %ls", error.GetDescription().c_str());
+    WriteContextLine(install_, L"[VantorTmProfiles]\toxa::Exception occurred: %ls", error.GetDescription().c_str());
   } catch (const std::exception& error) {
-    WriteLogLine(install_, L"[VantorTmProfiles]\texception occurred: %hs", error.what());
+    WriteContextLine(install_, L"[VantorTmProfiles]\texception occurred: %hs", error.what());
   }
 }
 
@@ -153,7 +176,7 @@ void VantorTmProfiles::Create(WindowsVersionQuery windowsVersion) {
                           : GetEnvironmentVariableW(L"ProductInfoDLL", libraryPath.data(),
                                                     static_cast<DWORD>(libraryPath.size()));
   if (length == 0 || length >= libraryPath.size()) {
-    WriteLogLine(install_, L"[VantorTmProfiles]\tGetEnvironmentVariableW failed, err = %u", GetLastError());
+    WriteContextLine(install_, L"[VantorTmProfiles]\tGetEnvironmentVariableW failed, err = %u", GetLastError());
     return;
   }
   libraryPath.resize(length);
@@ -175,17 +198,17 @@ void VantorTmProfiles::Create(WindowsVersionQuery windowsVersion) {
   loader_ = std::make_unique<FrameworkLoader>();
   loader_->Load(productRoot);
   if (!loader_->Root()) {
-    WriteLogLine(install_, L"[VantorTmProfiles]\tVantor init failed, err = %08X", loader_->Result());
+    WriteContextLine(install_, L"[VantorTmProfiles]\tVantor init failed, err = %08X", loader_->Result());
     return;
   }
 
   const std::wstring xmlPath = ExpandProductVariables(info, L"%ProfilesXmlPath%");
-  WriteLogLine(install_, L"[VantorTmProfiles]\tprocessing profiles.xml : %ls", xmlPath.c_str());
+  WriteContextLine(install_, L"[VantorTmProfiles]\tprocessing profiles.xml : %ls", xmlPath.c_str());
   const FrameworkResult result = CreateStore(xmlPath);
   if (OXA_FAILED(result)) {
-    WriteLogLine(install_, L"[VantorTmProfiles]\tCreateRegistry failed, err = %08X", result);
+    WriteContextLine(install_, L"[VantorTmProfiles]\tCreateRegistry failed, err = %08X", result);
   } else {
-    WriteLogLine(install_, L"[VantorTmProfiles]\tCreate registry node from profiles.xml : %ls", xmlPath.c_str());
+    WriteContextLine(install_, L"[VantorTmProfiles]\tCreate registry node from profiles.xml : %ls", xmlPath.c_str());
   }
 }
 

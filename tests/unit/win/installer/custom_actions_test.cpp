@@ -68,7 +68,7 @@ TEST(CustomActions, ActivateWritesItsParametersAndFailsWithoutProfileStore) {
       << Printable(lines);
   // Without ProductInfoDLL there is no product to take the profiles from.
   EXPECT_TRUE(FullMatch(lines[2], (std::string(kPrefix) +
-                                   "\[VantorTmProfiles\]\tGetEnvironmentVariableW failed, err = 203")
+                                   "\\[VantorTmProfiles\\]\\tGetEnvironmentVariableW failed, err = 203")
                                       .c_str()))
       << Printable(lines);
   EXPECT_TRUE(FullMatch(lines[3], EndRecord("MsiProductActivate", 3).c_str())) << Printable(lines);
