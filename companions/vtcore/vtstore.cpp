@@ -5,8 +5,11 @@
 // the tree in the form of vtcore::DescribeTree: each node's path on a line,
 // then "<path>: <name> = <type> <data>" for each of its values. Exit code 0;
 // 1 when the store cannot be built (the reason on stderr); 2 for a wrong
-// command line.
+// command line. Lines end in LF.
 #include <windows.h>
+
+#include <fcntl.h>
+#include <io.h>
 
 #include <cstdio>
 #include <string>
@@ -40,6 +43,8 @@ int wmain(int argc, wchar_t** argv) {
     std::fputs("\n", stderr);
     return 1;
   }
+  // Lines end in LF as the listing has them, on every console and pipe.
+  _setmode(_fileno(stdout), _O_BINARY);
   const std::string listing = vtcore::DescribeTree(tree);
   std::fwrite(listing.data(), 1, listing.size(), stdout);
   return 0;
