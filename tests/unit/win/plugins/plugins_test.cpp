@@ -46,7 +46,7 @@ std::vector<std::wstring> LinesStartingWith(const RecordingSink& sink, const std
 
 TEST(PluginDeclarations, ReadersKeepWhatTheyCanRead) {
   TestProduct product(TestName());
-  product.CreateKey(L"Installer\\features");
+  product.CreateDeclarationKeys();
   ProbeRecord record;
   const std::wstring first = record.Command(L"first");
   const std::wstring last = record.Command(L"last");
@@ -84,7 +84,9 @@ TEST(PluginDeclarations, ReadersKeepWhatTheyCanRead) {
 
 TEST(PluginDeclarations, MissingKeysGiveEmptyTables) {
   TestProduct product(TestName());
-  product.CreateKey(L"Installer\\features");
+  // Every declaration key but the self-registration ones.
+  for (const wchar_t* key : {L"features", L"profiles", L"drivers", L"ProtoHandlers", L"registry"})
+    product.CreateKey(std::wstring(L"Installer\\") + key);
   RecordingSink sink;
   qvr::Installer installer;
   EXPECT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
@@ -113,6 +115,7 @@ TEST(PluginDeclarations, ReadAfterTheFeatures) {
 
 TEST(RegisterPlugins, OncePerQualifyingFeatureAndNameInFeatureOrder) {
   TestProduct product(TestName());
+  product.CreateDeclarationKeys();
   ProbeRecord record;
   for (const wchar_t* name : {L"p1", L"p2", L"p3"}) product.SetString(kSelfregs, name, record.Command(name));
   product.SetString(kSelfunregs, L"u1", record.Command(L"u1"));
@@ -160,6 +163,7 @@ TEST(RegisterPlugins, OncePerQualifyingFeatureAndNameInFeatureOrder) {
 
 TEST(UnregisterPlugins, OncePerQualifyingFeatureAndName) {
   TestProduct product(TestName());
+  product.CreateDeclarationKeys();
   ProbeRecord record;
   for (const wchar_t* name : {L"u1", L"u2"}) product.SetString(kSelfunregs, name, record.Command(name));
   product.SetString(kSelfregs, L"u1", record.Command(L"registration"));
@@ -191,6 +195,7 @@ TEST(UnregisterPlugins, OncePerQualifyingFeatureAndName) {
 
 TEST(RegisterPlugins, FailedCommandsAreLoggedAndTheNextOneRuns) {
   TestProduct product(TestName());
+  product.CreateDeclarationKeys();
   ProbeRecord record;
   const std::wstring missing = L"C:\\qvr-no-such-folder\\register.exe /s";
   product.SetString(kSelfregs, L"a_missing", missing);
@@ -238,6 +243,7 @@ TEST(RegisterPlugins, FailedCommandsAreLoggedAndTheNextOneRuns) {
 
 TEST(RegisterPlugins, HostLocatorGrantsEachProcessBeforeItStarts) {
   TestProduct product(TestName());
+  product.CreateDeclarationKeys();
   ProbeRecord record;
   product.SetString(kSelfregs, L"p1", record.Command(L"p1"));
   product.SetString(kSelfunregs, L"u1", record.Command(L"u1"));
