@@ -21,6 +21,7 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   } else if (mode & kActivateEnvironmentOnly) {
     if (!steps.ActivateEnvironment(target)) return false;
   }
+  if ((mode & kActivatePlugins) && !steps.RegisterPlugins(target)) return false;
   if ((mode & kActivateProtocolHandlers) && !steps.RegisterProtoHandlers()) return false;
   if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return false;
   return steps.WriteProductType(target);
@@ -28,12 +29,14 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
 
 bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, const std::wstring& target) {
   if (!current.empty()) {
+    if (!steps.UnregisterPlugins(current)) return false;
     if (!steps.DeactivateRegistry(current)) return false;
     steps.UnRegisterProtoHandlers();  // its result does not count
   }
   if (target.empty()) return true;
   if (!steps.ActivateProfiles(target)) return false;
   if (!steps.WriteProductType(target)) return false;
+  if (!steps.RegisterPlugins(target)) return false;
   if (!steps.RegisterProtoHandlers()) return false;
   if (!steps.ActivateRegistry(target)) return false;
   return steps.ActivateEnvironment(target);
@@ -41,6 +44,7 @@ bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, c
 
 bool RunDeactivateCurrentType(ActivationSteps& steps, const std::wstring& current) {
   bool succeeded = true;
+  succeeded = steps.UnregisterPlugins(current) && succeeded;
   steps.UnRegisterProtoHandlers();  // its result does not count
   succeeded = steps.DeactivateRegistry(current) && succeeded;
   return succeeded;

@@ -18,6 +18,8 @@ class ActivationSteps {
   virtual bool DeactivateCurrentType() = 0;
   virtual bool ActivateProfiles(const std::wstring& type) = 0;
   virtual bool DeactivateProfiles(const std::wstring& type) = 0;
+  virtual bool RegisterPlugins(const std::wstring& type) = 0;
+  virtual bool UnregisterPlugins(const std::wstring& type) = 0;
   virtual bool ActivateRegistry(const std::wstring& type) = 0;
   virtual bool DeactivateRegistry(const std::wstring& type) = 0;
   virtual bool RegisterProtoHandlers() = 0;

@@ -15,6 +15,8 @@ class Installer::Steps final : public ActivationSteps {
   bool DeactivateCurrentType() override { return installer_.DeactivateCurrentType(); }
   bool ActivateProfiles(const std::wstring& type) override { return installer_.ActivateProfiles(type); }
   bool DeactivateProfiles(const std::wstring& type) override { return installer_.DeactivateProfiles(type); }
+  bool RegisterPlugins(const std::wstring& type) override { return installer_.RegisterPlugins(type); }
+  bool UnregisterPlugins(const std::wstring& type) override { return installer_.UnregisterPlugins(type); }
   bool ActivateRegistry(const std::wstring& type) override { return installer_.ActivateRegistry(type); }
   bool DeactivateRegistry(const std::wstring& type) override { return installer_.DeactivateRegistry(type); }
   bool RegisterProtoHandlers() override { return installer_.RegisterProtoHandlers(); }

@@ -31,6 +31,8 @@ class RecordingSteps final : public qvr::ActivationSteps {
   bool DeactivateRegistry(const std::wstring& type) override { return Call(L"DeactivateRegistry", type); }
   bool RegisterProtoHandlers() override { return Call(L"RegisterProtoHandlers", L""); }
   bool UnRegisterProtoHandlers() override { return Call(L"UnRegisterProtoHandlers", L""); }
+  bool RegisterPlugins(const std::wstring& type) override { return Call(L"RegisterPlugins", type); }
+  bool UnregisterPlugins(const std::wstring& type) override { return Call(L"UnregisterPlugins", type); }
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
@@ -147,53 +149,51 @@ TEST(ActivateProduct, ProtocolHandlersByTheirBit) {
 TEST(SwitchProductType, RemovesTheOldTypeThenCreatesTheNewOne) {
   RecordingSteps steps;
   EXPECT_TRUE(qvr::RunSwitchProductType(steps, L"A", L"B"));
-  EXPECT_THAT(steps.calls,
-              ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)",
-                          L"WriteProductType(B)", L"RegisterProtoHandlers()", L"ActivateRegistry(B)",
-                          L"ActivateEnvironment(B)"));
+  EXPECT_THAT(steps.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
+                                       L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
+                                       L"RegisterProtoHandlers()", L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
 
   // The same type is removed and created again.
   RecordingSteps same;
   EXPECT_TRUE(qvr::RunSwitchProductType(same, L"A", L"A"));
-  EXPECT_THAT(same.calls,
-              ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(A)",
-                          L"WriteProductType(A)", L"RegisterProtoHandlers()", L"ActivateRegistry(A)",
-                          L"ActivateEnvironment(A)"));
+  EXPECT_THAT(same.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
+                                      L"ActivateProfiles(A)", L"WriteProductType(A)", L"RegisterPlugins(A)",
+                                      L"RegisterProtoHandlers()", L"ActivateRegistry(A)", L"ActivateEnvironment(A)"));
 
   // Without a target the old type is only removed.
   RecordingSteps empty;
   EXPECT_TRUE(qvr::RunSwitchProductType(empty, L"A", L""));
-  EXPECT_THAT(empty.calls, ElementsAre(L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()"));
+  EXPECT_THAT(empty.calls,
+              ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()"));
 
   // Without a current type nothing is removed.
   RecordingSteps fresh;
   EXPECT_TRUE(qvr::RunSwitchProductType(fresh, L"", L"B"));
-  EXPECT_THAT(fresh.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()",
-                                       L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
+  EXPECT_THAT(fresh.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
+                                       L"RegisterProtoHandlers()", L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
 
   RecordingSteps failingRemoval;
   failingRemoval.failing = {L"DeactivateRegistry"};
   EXPECT_FALSE(qvr::RunSwitchProductType(failingRemoval, L"A", L"B"));
-  EXPECT_THAT(failingRemoval.calls, ElementsAre(L"DeactivateRegistry(A)"));
+  EXPECT_THAT(failingRemoval.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)"));
 
   // A failed unregistration does not count.
   RecordingSteps failingUnregistration;
   failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
   EXPECT_TRUE(qvr::RunSwitchProductType(failingUnregistration, L"A", L"B"));
-  EXPECT_EQ(failingUnregistration.calls.size(), 7u);
+  EXPECT_EQ(failingUnregistration.calls.size(), 9u);
 
   RecordingSteps failingRegistration;
   failingRegistration.failing = {L"RegisterProtoHandlers"};
   EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistration, L"", L"B"));
-  EXPECT_THAT(failingRegistration.calls,
-              ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()"));
+  EXPECT_THAT(failingRegistration.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)",
+                                                     L"RegisterPlugins(B)", L"RegisterProtoHandlers()"));
 
   RecordingSteps failingRegistry;
   failingRegistry.failing = {L"ActivateRegistry"};
   EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistry, L"", L"B"));
-  EXPECT_THAT(failingRegistry.calls,
-              ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterProtoHandlers()",
-                          L"ActivateRegistry(B)"));
+  EXPECT_THAT(failingRegistry.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
+                                                 L"RegisterProtoHandlers()", L"ActivateRegistry(B)"));
 
   RecordingSteps failingWrite;
   failingWrite.failing = {L"WriteProductType"};
@@ -208,23 +208,24 @@ TEST(SwitchProductType, RemovesTheOldTypeThenCreatesTheNewOne) {
 TEST(DeactivateCurrentType, RunsEveryStepAndLeavesTypeAndEnvironmentAlone) {
   RecordingSteps steps;
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L"A"));
-  EXPECT_THAT(steps.calls, ElementsAre(L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
+  EXPECT_THAT(steps.calls,
+              ElementsAre(L"UnregisterPlugins(A)", L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
 
   // An empty current type is passed on as it is.
   RecordingSteps empty;
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(empty, L""));
-  EXPECT_THAT(empty.calls, ElementsAre(L"UnRegisterProtoHandlers()", L"DeactivateRegistry()"));
+  EXPECT_THAT(empty.calls, ElementsAre(L"UnregisterPlugins()", L"UnRegisterProtoHandlers()", L"DeactivateRegistry()"));
 
   // The unregistration's result does not count; the registry's does.
   RecordingSteps failingUnregistration;
   failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
   EXPECT_TRUE(qvr::RunDeactivateCurrentType(failingUnregistration, L"A"));
-  EXPECT_EQ(failingUnregistration.calls.size(), 2u);
+  EXPECT_EQ(failingUnregistration.calls.size(), 3u);
 
   RecordingSteps failingRegistry;
   failingRegistry.failing = {L"DeactivateRegistry"};
   EXPECT_FALSE(qvr::RunDeactivateCurrentType(failingRegistry, L"A"));
-  EXPECT_EQ(failingRegistry.calls.size(), 2u);
+  EXPECT_EQ(failingRegistry.calls.size(), 3u);
 }
 
 TEST(ActivateProduct, ProfilesByTheirBitAndTheOldTypesOnAChange) {
@@ -282,6 +283,51 @@ TEST(SwitchProductType, ProfilesFirstForTheNewType) {
   RecordingSteps removal;
   EXPECT_TRUE(qvr::RunSwitchProductType(removal, L"A", L""));
   EXPECT_THAT(removal.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Profiles"))));
+}
+
+TEST(ActivateProduct, PluginsByTheirBitBeforeProtocolHandlers) {
+  RecordingSteps steps;
+  EXPECT_TRUE(Activate(steps, L"B", L"B", 1));
+  EXPECT_THAT(steps.calls, ElementsAre(L"RegisterPlugins(B)", L"WriteProductType(B)"));
+
+  // After the registry and environment, before protocol handlers and profiles.
+  RecordingSteps all;
+  EXPECT_TRUE(Activate(all, L"", L"B", 1 | 2 | 8 | 16));
+  EXPECT_THAT(all.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"RegisterPlugins(B)",
+                                     L"RegisterProtoHandlers()", L"ActivateProfiles(B)", L"WriteProductType(B)"));
+
+  RecordingSteps failing;
+  failing.failing = {L"RegisterPlugins"};
+  EXPECT_FALSE(Activate(failing, L"", L"B", 1 | 8));
+  EXPECT_THAT(failing.calls, ElementsAre(L"RegisterPlugins(B)"));
+
+  // The old type's plugins go with DeactivateCurrentType; without the bit
+  // nothing is registered.
+  RecordingSteps change;
+  EXPECT_TRUE(Activate(change, L"A", L"B", 2 | 8 | 16));
+  EXPECT_THAT(change.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Plugins"))));
+}
+
+TEST(SwitchProductType, PluginsOfTheOldTypeFirstAndOfTheNewOneAfterItIsStored) {
+  RecordingSteps failingUnregistration;
+  failingUnregistration.failing = {L"UnregisterPlugins"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failingUnregistration, L"A", L"B"));
+  EXPECT_THAT(failingUnregistration.calls, ElementsAre(L"UnregisterPlugins(A)"));
+
+  RecordingSteps failingRegistration;
+  failingRegistration.failing = {L"RegisterPlugins"};
+  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistration, L"A", L"B"));
+  EXPECT_THAT(failingRegistration.calls,
+              ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
+                          L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)"));
+}
+
+TEST(DeactivateCurrentType, FailedPluginRemovalCountsAndTheOthersStillRun) {
+  RecordingSteps steps;
+  steps.failing = {L"UnregisterPlugins"};
+  EXPECT_FALSE(qvr::RunDeactivateCurrentType(steps, L"A"));
+  EXPECT_THAT(steps.calls,
+              ElementsAre(L"UnregisterPlugins(A)", L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
 }
 
 TEST(DeactivateCurrentType, LeavesProfilesAlone) {
