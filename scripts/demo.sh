@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The demo: installs the product package under Wine with a sample
-# CustomActionData and prints the module's lines from the verbose installer log.
+# CustomActionData, prints the module's lines from the verbose installer log
+# and the state of the product's task profiles as vtstore.exe reads it.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -13,7 +14,14 @@ source "$here/wine-env.sh" "$build"
 
 work="$WINEPREFIX/drive_c/qvr-demo"
 rm -rf "$work" && mkdir -p "$work"
-(cd "$build" && wixl -a x64 -D QvrBinDir=bin -o "$work/product.msi" "$source_dir/packaging/product.wxs") || exit 1
+packaging=$(realpath --relative-to="$build" "$source_dir/packaging")
+(cd "$build" && wixl -a x64 -D QvrBinDir=bin -D QvrPackagingDir="$packaging" -o "$work/product.msi" \
+                   "$source_dir/packaging/product.wxs") || exit 1
+# The module finds the product through its identity library; a profile store
+# left by an earlier demo would carry its state into this one.
+product_dir_win='C:\Program Files\VantorModularityDemo'
+export ProductInfoDLL="$product_dir_win\\product_info.dll"
+rm -f "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo/profiles.xml.store"
 
 echo "Installing the demo package with CustomActionData \"$custom_action_data\""
 "$WINELOADER" msiexec /i 'C:\qvr-demo\product.msi' /qn /l*v 'C:\qvr-demo\install.log' "QVR_CAD=$custom_action_data" \
@@ -27,6 +35,10 @@ tr -d '\r' <"$work/install.log" | awk '
   /^Action start [0-9][0-9]:[0-9][0-9]:[0-9][0-9]: Msi/ { inside = 1 }
   inside && /^Action ended [0-9]?[0-9]:[0-9][0-9]:[0-9][0-9]: Qvr/ { inside = 0; next }
   inside { print "  " $0 }'
+echo "The task profiles in the product's store (vtstore.exe, another process):"
+"$WINELOADER" "$build/bin/vtstore.exe" "$product_dir_win\\profiles.xml" </dev/null 2>&1 | tr -d '\r' | sed 's/^/  /'
 # Leave the prefix as it was: remove the demo product when it got installed.
 "$WINELOADER" msiexec /x 'C:\qvr-demo\product.msi' /qn </dev/null >/dev/null 2>&1 || true
+rm -f "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo/profiles.xml.store"
+rmdir "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo" 2>/dev/null
 exit 0

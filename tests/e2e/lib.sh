@@ -20,7 +20,10 @@ e2e_fail() {
 # e2e_package NAME: builds the product package into the work folder. wixl
 # takes only relative SourceFile paths, so it runs in the build tree.
 e2e_package() {
-  (cd "$E2E_BUILD" && wixl -a x64 -D QvrBinDir=bin -o "$E2E_WORK/$1.msi" "$E2E_SOURCE/packaging/product.wxs") \
+  local packaging
+  packaging=$(realpath --relative-to="$E2E_BUILD" "$E2E_SOURCE/packaging")
+  (cd "$E2E_BUILD" && wixl -a x64 -D QvrBinDir=bin -D QvrPackagingDir="$packaging" -o "$E2E_WORK/$1.msi" \
+                       "$E2E_SOURCE/packaging/product.wxs") \
     || { e2e_fail "wixl could not build $1.msi"; return 1; }
 }
 

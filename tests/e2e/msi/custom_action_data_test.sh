@@ -8,11 +8,14 @@ TIME='[0-9]{2}:[0-9]{2}:[0-9]{2}'
 PREFIX="^MSI \(X\) \(XX:XX\) \[$TIME:[0-9]{3}\]: "
 
 e2e_package product || e2e_finish
+# Without ProductInfoDLL the activation finds no product, so it builds no
+# profile store and fails: every run below ends with 1603.
+unset ProductInfoDLL
 
 e2e_msiexec /i product full "QVR_CAD=ProductType=vmobpc|Files=1|Registry=1|Plugins=1|ProtocolHandlers=1|Profiles=1"
 e2e_expect full "^Action start $TIME: MsiProductActivate\.$" "start record"
 e2e_expect full "${PREFIX}MsiProductActivate: ProductType=vmobpc, Files=1, Registry=1, Plugins=1, ProtocolHandlers=1, ProfilesActivation=1, mode=31$" "parameter line"
-# No profile store can be built for this package, so the action fails.
+e2e_expect full "${PREFIX}\[VantorTmProfiles\]$(printf '\t')GetEnvironmentVariableW failed, err = 203$" "no product"
 e2e_expect full "^Action ended $TIME: MsiProductActivate\. Return value 3\.$" "end record"
 [ "$E2E_RC" -eq 67 ] || e2e_fail "install of the failing activation returned $E2E_RC, not 1603"
 order=$(e2e_lines full "MsiProductActivate" | sed -E 's/.*(Action start|MsiProductActivate: |Action ended).*/\1/' | tr '\n' '|')
