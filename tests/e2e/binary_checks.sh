@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks of the shipped binaries of both builds, read with mingw's objdump:
-# architecture, the module's five undecorated exports, imports of system DLLs
-# only (no mingw runtime), and the version resource's file description.
+# architecture, the undecorated exports of the module (five) and of vtcore.dll
+# (two), imports of system DLLs only (no mingw runtime), and the module's
+# version resource's file description.
 # Usage: binary_checks.sh X64_BUILD_DIR [X86_BUILD_DIR]
 set -uo pipefail
 x64_build=${1:?x64 build dir}
@@ -46,11 +47,12 @@ check_imports() {  # FILE OBJDUMP
   done
 }
 
-check_exports() {  # FILE OBJDUMP
-  local exports expected
-  exports=$("$2" -p "$1" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $3 }' | sort)
-  expected=$(printf '%s\n' GetTracer GetVersionedQVRInstaller MsiProductActivate MsiProductDeactivate MsiProductRbActivate)
-  [ "$exports" = "$expected" ] || fail "$1 exports [$(echo $exports)], not [$(echo $expected)]"
+check_exports() {  # FILE OBJDUMP NAME...
+  local file=$1 objdump=$2 exports expected
+  shift 2
+  exports=$("$objdump" -p "$file" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $3 }' | sort)
+  expected=$(printf '%s\n' "$@" | sort)
+  [ "$exports" = "$expected" ] || fail "$file exports [$(echo $exports)], not [$(echo $expected)]"
 }
 
 check_file_description() {  # FILE OBJDUMP
@@ -63,16 +65,18 @@ check_file_description() {  # FILE OBJDUMP
 }
 
 check_build() {  # BUILD_DIR OBJDUMP FORMAT
-  local module="$1/bin/qvrinst.dll" host="$1/bin/qvrhost.exe" file
-  for file in "$module" "$host"; do
+  local module="$1/bin/qvrinst.dll" host="$1/bin/qvrhost.exe" framework="$1/bin/vtcore.dll" file
+  for file in "$module" "$host" "$framework" "$1/bin/vtstore.exe"; do
     [ -f "$file" ] || { fail "$file is missing"; continue; }
     check_format "$file" "$2" "$3"
     check_imports "$file" "$2"
   done
   if [ -f "$module" ]; then
-    check_exports "$module" "$2"
+    check_exports "$module" "$2" GetTracer GetVersionedQVRInstaller MsiProductActivate MsiProductDeactivate \
+                  MsiProductRbActivate
     check_file_description "$module" "$2"
   fi
+  [ -f "$framework" ] && check_exports "$framework" "$2" VantorLoad VantorUnload
 }
 
 check_build "$x64_build" x86_64-w64-mingw32-objdump pei-x86-64
