@@ -48,7 +48,8 @@ TEST(VersionedInstaller, FreshObject) {
   qvr::VersionedInstaller* installer = nullptr;
   ASSERT_EQ(module.Factory()(3, &installer), 0);
   EXPECT_TRUE(installer->AlwaysSucceeds());
-  installer->SetServiceLocator(&module);  // kept, never released
+  // Kept, never released: any address will do for an object that is not used.
+  installer->SetServiceLocator(reinterpret_cast<qvr::ServiceLocator*>(&module));
   // No sink yet: a failing operation has nowhere to write its line.
   qvr::StringList* detected = nullptr;
   EXPECT_FALSE(installer->CheckForApplicationsToRemove(0, &detected));
