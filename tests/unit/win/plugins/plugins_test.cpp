@@ -2,6 +2,7 @@
 // of its own: the Selfregs and Selfunregs declarations, the commands run for
 // the qualifying features, and their outcomes.
 #include "Custom_Actions/qvrinst/installer.h"
+#include "activators/process_launcher.h"
 
 #include "tests/support/recording_sink.h"
 #include "tests/support/test_product.h"
@@ -210,7 +211,12 @@ TEST(RegisterPlugins, FailedCommandsAreLoggedAndTheNextOneRuns) {
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"vmobpc", nullptr));
   installer.SetServiceLocator(&locator);
-  installer.SetPluginTimeLimit(1000);
+  // The commands that end must end within the shortened limit: one run of
+  // the probe first takes a cold start of the prefix out of their time.
+  std::uint32_t warmUpExit = 1;
+  ASSERT_EQ(qvr::ProcessLauncher(nullptr, nullptr).Run(record.Command(L"exit=0 warm-up"), warmUpExit),
+            qvr::LaunchResult::kCompleted);
+  installer.SetPluginTimeLimit(3000);
   sink.lines.clear();
   EXPECT_TRUE(installer.RegisterPlugins(L"vmobpc"));
 
@@ -232,7 +238,7 @@ TEST(RegisterPlugins, FailedCommandsAreLoggedAndTheNextOneRuns) {
   EXPECT_TRUE(plugintest::IsRunning(hung));
   std::vector<plugintest::ProbeRun> ended;
   for (const auto& run : record.Runs())
-    if (run.processId != hung) ended.push_back(run);
+    if (run.processId != hung && run.arguments != L"exit=0 warm-up") ended.push_back(run);
   ASSERT_EQ(ended.size(), 2u);
   EXPECT_EQ(ended[0].arguments, L"exit=5 b");
   EXPECT_EQ(ended[0].processId, locator.grants[0].processId);
