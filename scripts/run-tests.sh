@@ -24,7 +24,7 @@ for fuzzer in "$native"/tests/fuzz/*_fuzz; do
   corpus="$native/fuzz-corpus/$name"
   mkdir -p "$corpus"
   seeds="$here/../tests/fuzz/corpus/$name"
-  if "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 "$corpus" $( [ -d "$seeds" ] && echo "$seeds") \
+  if "$fuzzer" -max_total_time="$fuzz_seconds" -timeout=10 -rss_limit_mb=2048 -artifact_prefix="$native/$name-" "$corpus" $( [ -d "$seeds" ] && echo "$seeds") \
        >"$native/$name.log" 2>&1; then
     echo "$name: $(grep -Eo 'Done [0-9]+ runs' "$native/$name.log" | tail -1)"
   else
