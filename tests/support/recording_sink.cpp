@@ -2,9 +2,15 @@
 
 #include "Custom_Actions/qvrinst/msi_log.h"
 
+#include <gtest/gtest.h>
+
 #include <cstdarg>
 
 namespace qvrtest {
+
+void PrintTo(const SinkLine& line, std::ostream* out) {
+  *out << "[" << line.level << "] " << testing::PrintToString(line.text);
+}
 
 void RecordingSink::Write(int level, const wchar_t* format, ...) {
   wchar_t text[qvr::kLogLineChars];

@@ -3,6 +3,7 @@
 
 #include "Custom_Actions/qvrinst/log_sink.h"
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -11,7 +12,9 @@ namespace qvrtest {
 struct SinkLine {
   int level;
   std::wstring text;
+  bool operator==(const SinkLine&) const = default;
 };
+void PrintTo(const SinkLine& line, std::ostream* out);
 
 class RecordingSink final : public qvr::LogSink {
  public:

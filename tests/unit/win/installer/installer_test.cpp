@@ -69,14 +69,14 @@ TEST(VersionedInstaller, OperationsNotInThisBuildFailAndTouchNothing) {
   // Without the product's identity Initialize fails, after keeping the sink,
   // and says why.
   EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
-  ASSERT_FALSE(sink.records.empty());
-  EXPECT_EQ(sink.records.back().level, 3);
-  sink.records.clear();
+  ASSERT_FALSE(sink.lines.empty());
+  EXPECT_EQ(sink.lines.back().level, 3);
+  sink.lines.clear();
 
   auto expectUnavailable = [&](const wchar_t* operation, bool result) {
     EXPECT_FALSE(result) << testing::PrintToString(operation);
-    EXPECT_THAT(sink.records, ElementsAre(LogRecord{3, std::wstring(operation) + L": not available in this build"}));
-    sink.records.clear();
+    EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, std::wstring(operation) + L": not available in this build"}));
+    sink.lines.clear();
   };
   expectUnavailable(L"RemoveProductShortcuts", installer->RemoveProductShortcuts());
 
@@ -92,7 +92,7 @@ TEST(VersionedInstaller, OperationsNotInThisBuildFailAndTouchNothing) {
   EXPECT_FALSE(names.released);
 
   EXPECT_TRUE(installer->AlwaysSucceeds());
-  EXPECT_TRUE(sink.records.empty());
+  EXPECT_TRUE(sink.lines.empty());
   installer->Release();
 }
 

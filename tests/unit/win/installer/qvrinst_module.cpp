@@ -33,17 +33,4 @@ QvrinstModule::CustomAction QvrinstModule::Action(const char* name) const {
   return reinterpret_cast<CustomAction>(Export(name));
 }
 
-void PrintTo(const LogRecord& record, std::ostream* out) {
-  *out << "[" << record.level << "] " << testing::PrintToString(record.text);
-}
-
-void RecordingSink::Write(int level, const wchar_t* format, ...) {
-  wchar_t text[4096] = {};
-  va_list args;
-  va_start(args, format);
-  _vsnwprintf(text, 4095, format, args);
-  va_end(args);
-  records.push_back({level, text});
-}
-
 }  // namespace installer_test

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "Custom_Actions/qvrinst/msi_log.h"
+#include "tests/support/recording_sink.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 
 #include <windows.h>
@@ -31,19 +32,8 @@ class QvrinstModule {
   HMODULE module_ = nullptr;
 };
 
-struct LogRecord {
-  int level;
-  std::wstring text;
-  bool operator==(const LogRecord&) const = default;
-};
-void PrintTo(const LogRecord& record, std::ostream* out);
-
-class RecordingSink final : public qvr::LogSink {
- public:
-  bool IsEnabled() override { return true; }
-  void Write(int level, const wchar_t* format, ...) override;
-
-  std::vector<LogRecord> records;
-};
+// Sink lines as the shared recorder keeps them.
+using LogRecord = qvrtest::SinkLine;
+using RecordingSink = qvrtest::RecordingSink;
 
 }  // namespace installer_test

@@ -53,7 +53,7 @@ TEST(InitCommonRegKeys, KeysFromTheLibraryNamedByTheEnvironment) {
   RecordingSink sink;
   KeyProvider provider(&sink);
   ASSERT_TRUE(provider.InitCommonRegKeys());
-  EXPECT_THAT(sink.records, ElementsAre(PathLine(library), KeysLine(L"Software\\X\\Y")));
+  EXPECT_THAT(sink.lines, ElementsAre(PathLine(library), KeysLine(L"Software\\X\\Y")));
   EXPECT_THAT(provider.Keys(), ElementsAreArray(qvr::DeriveCommonRegKeys(L"Software\\X\\Y")));
   EXPECT_EQ(provider.Keys()[4], L"Software\\X\\Y\\Installer\\features\\");
   EXPECT_EQ(provider.Keys()[12], L"Software\\X\\Y\\Installer\\environment");
@@ -74,7 +74,7 @@ TEST(InitCommonRegKeys, TwoInstallerObjectsReadTheLibraryOnce) {
   RecordingSink secondSink;
   qvr::Installer second;
   second.Initialize(&secondSink, L"", nullptr);
-  EXPECT_THAT(secondSink.records, Contains(KeysLine(L"Software\\Shared")));
+  EXPECT_THAT(secondSink.lines, Contains(KeysLine(L"Software\\Shared")));
 
   EXPECT_EQ(folder.CallCount(), 1);
   EXPECT_THAT(tracer.records,
@@ -100,7 +100,7 @@ TEST(InitCommonRegKeys, VariableNamingNoFileFallsBackToTheSearch) {
     RecordingSink sink;
     KeyProvider provider(&sink);
     ASSERT_TRUE(provider.InitCommonRegKeys()) << Narrow(variable);
-    EXPECT_THAT(sink.records, ElementsAre(PathLine(variable), KeysLine(L"Software\\Found\\InCurrentDirectory")));
+    EXPECT_THAT(sink.lines, ElementsAre(PathLine(variable), KeysLine(L"Software\\Found\\InCurrentDirectory")));
   }
 }
 
@@ -144,20 +144,20 @@ TEST(InitCommonRegKeys, FailureIsReportedAndTheObjectStaysUsable) {
     KeyProvider provider(&sink);
     const std::string failureLine = std::string("Failed to initialize common reg keys, err: ") + failure.what;
     EXPECT_FALSE(provider.InitCommonRegKeys());
-    ASSERT_EQ(sink.records.size(), 2u);
-    EXPECT_EQ(sink.records[0], PathLine(variable));
-    EXPECT_EQ(sink.records[1].level, 3);
-    EXPECT_TRUE(qvrtest::FullMatch(sink.records[1].text, failureLine.c_str())) << Narrow(sink.records[1].text);
+    ASSERT_EQ(sink.lines.size(), 2u);
+    EXPECT_EQ(sink.lines[0], PathLine(variable));
+    EXPECT_EQ(sink.lines[1].level, 3);
+    EXPECT_TRUE(qvrtest::FullMatch(sink.lines[1].text, failureLine.c_str())) << Narrow(sink.lines[1].text);
     for (const std::wstring& key : provider.Keys()) EXPECT_EQ(key, L"");
 
     RecordingSink installerSink;
     qvr::Installer installer;
     EXPECT_FALSE(installer.Initialize(&installerSink, L"vmobpc", nullptr));
-    ASSERT_EQ(installerSink.records.size(), 2u);
-    EXPECT_EQ(installerSink.records[0], PathLine(variable));
-    EXPECT_EQ(installerSink.records[1].level, 3);
-    EXPECT_TRUE(qvrtest::FullMatch(installerSink.records[1].text, failureLine.c_str()))
-        << Narrow(installerSink.records[1].text);
+    ASSERT_EQ(installerSink.lines.size(), 2u);
+    EXPECT_EQ(installerSink.lines[0], PathLine(variable));
+    EXPECT_EQ(installerSink.lines[1].level, 3);
+    EXPECT_TRUE(qvrtest::FullMatch(installerSink.lines[1].text, failureLine.c_str()))
+        << Narrow(installerSink.lines[1].text);
     EXPECT_EQ(installer.GetLogSink(), &installerSink);
     EXPECT_TRUE(installer.AlwaysSucceeds());
 
@@ -166,13 +166,13 @@ TEST(InitCommonRegKeys, FailureIsReportedAndTheObjectStaysUsable) {
     const std::wstring library = good.AddLibrary();
     good.WriteSettings("ProductRegistryKey=Software\\Recovered");
     SearchStateScope::SetProductInfoVariable(library);
-    sink.records.clear();
+    sink.lines.clear();
     EXPECT_TRUE(provider.InitCommonRegKeys());
-    EXPECT_THAT(sink.records, ElementsAre(PathLine(library), KeysLine(L"Software\\Recovered")));
+    EXPECT_THAT(sink.lines, ElementsAre(PathLine(library), KeysLine(L"Software\\Recovered")));
     EXPECT_EQ(provider.Keys()[12], L"Software\\Recovered\\Installer\\environment");
-    installerSink.records.clear();
+    installerSink.lines.clear();
     installer.Initialize(&installerSink, L"vmobpc", nullptr);
-    EXPECT_THAT(installerSink.records, Contains(KeysLine(L"Software\\Recovered")));
+    EXPECT_THAT(installerSink.lines, Contains(KeysLine(L"Software\\Recovered")));
   }
 }
 
@@ -190,7 +190,7 @@ TEST(InitCommonRegKeys, BuiltModuleFindsTheLibraryBesideItself) {
   RecordingSink sink;
   installer->Initialize(&sink, L"", nullptr);
   // bin/product_info.dll, the built library without settings.
-  EXPECT_THAT(sink.records, testing::IsSupersetOf({PathLine(L""), KeysLine(L"Software\\VorsalineLab\\QVR21.26")}));
+  EXPECT_THAT(sink.lines, testing::IsSupersetOf({PathLine(L""), KeysLine(L"Software\\VorsalineLab\\QVR21.26")}));
   installer->Release();
   FreeLibrary(module);
 }

@@ -131,19 +131,6 @@ void SearchStateScope::SetProductInfoVariable(const std::wstring& value) {
 
 void SearchStateScope::ClearProductInfoVariable() { SetEnvironmentVariableW(kVariable, nullptr); }
 
-void PrintTo(const LogRecord& record, std::ostream* out) {
-  *out << "[" << record.level << "] " << testing::PrintToString(record.text);
-}
-
-void RecordingSink::Write(int level, const wchar_t* format, ...) {
-  wchar_t text[qvr::kLogLineChars] = {};
-  va_list args;
-  va_start(args, format);
-  _vsnwprintf(text, qvr::kLogLineChars - 1, format, args);
-  va_end(args);
-  records.push_back({level, text});
-}
-
 RecordingTracer::RecordingTracer() { oxa::ReplaceCurrentTracer(this); }
 
 RecordingTracer::~RecordingTracer() {

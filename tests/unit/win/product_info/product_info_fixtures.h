@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "Custom_Actions/qvrinst/msi_log.h"
+#include "tests/support/recording_sink.h"
 #include "component/oxa/trace/tracer.h"
 
 namespace product_info_test {
@@ -60,20 +61,9 @@ class SearchStateScope {
   LibraryFolder empty_;
 };
 
-struct LogRecord {
-  int level;
-  std::wstring text;
-  bool operator==(const LogRecord&) const = default;
-};
-void PrintTo(const LogRecord& record, std::ostream* out);
-
-class RecordingSink final : public qvr::LogSink {
- public:
-  bool IsEnabled() override { return true; }
-  void Write(int level, const wchar_t* format, ...) override;
-
-  std::vector<LogRecord> records;
-};
+// Sink lines as the shared recorder keeps them.
+using LogRecord = qvrtest::SinkLine;
+using RecordingSink = qvrtest::RecordingSink;
 
 // Keeps every trace record with its level; installed as the current tracer
 // for its lifetime.
