@@ -95,6 +95,7 @@ ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& argument
   std::optional<std::wstring> productType;
   std::optional<std::wstring> waiverLog;
   std::vector<std::wstring> words;
+  bool profiles = false;
   bool optionsEnded = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
@@ -107,6 +108,8 @@ ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& argument
       optionsEnded = true;
     } else if (argument == L"--help") {
       return {ParsedCommandLine::Outcome::Help, {}, {}};
+    } else if (argument == L"--profiles") {
+      profiles = true;
     } else if (std::wstring error; TakeValueOption(kProductTypeOption, arguments, i, productType, error) ||
                                    TakeValueOption(kWaiverLogOption, arguments, i, waiverLog, error)) {
       if (!error.empty()) return UsageError(error);
@@ -125,6 +128,7 @@ ParsedCommandLine ParseHostCommandLine(const std::vector<std::wstring>& argument
   command.operation = subcommand->operation;
   command.productType = std::move(productType);
   command.waiverLog = std::move(waiverLog);
+  command.profiles = profiles;
   const std::wstring name(subcommand->name);
   const std::size_t given = words.size() - 1;
   switch (subcommand->arguments) {
@@ -184,6 +188,10 @@ Options:
                          service grants every waiver asked for and appends
                          "grant PID" to FILE for each; without it the object
                          gets no service locator
+  --profiles             build the product's profile store from its
+                         profiles.xml with the product's framework (vtcore.dll),
+                         as MsiProductActivate does, and hand it to Initialize;
+                         without it the object gets no profile store
   --help                 show this text
   --                     the words that follow are not options
 

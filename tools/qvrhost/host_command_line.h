@@ -28,6 +28,9 @@ struct HostCommand {
   // With a file: a service locator is handed in whose waiver service appends
   // "grant <process id>" to it for each grant; none means no locator.
   std::optional<std::wstring> waiverLog;
+  // Build the product's profile store from its profiles.xml, as
+  // MsiProductActivate does, and hand it to Initialize; otherwise none.
+  bool profiles = false;
   std::uint32_t number = 0;         // activate: mode; check-apps: filter
   std::wstring text;                // icons: variant
   std::vector<std::wstring> names;  // remove-apps: names, none for all

@@ -1,5 +1,6 @@
 // qvrhost: a console setup host that drives the installer object of
 // qvrinst.dll one operation at a time. `qvrhost --help` lists the commands.
+#include "Custom_Actions/COMMON/vantor_tm_profiles.h"
 #include "tools/qvrhost/console.h"
 #include "tools/qvrhost/host_command_line.h"
 #include "tools/qvrhost/host_string_list.h"
@@ -65,6 +66,12 @@ int Run(const HostCommand& command) {
   // Declared before the object, so that it outlives the object.
   std::optional<WaiverLogLocator> locator;
   if (command.waiverLog) locator.emplace(*command.waiverLog);
+  // The store must outlive the object too. Its lines have no installer log.
+  std::optional<qvr::VantorTmProfiles> profiles;
+  if (command.profiles) {
+    profiles.emplace(0);
+    if (!profiles->Store()) WriteText(Stream::Err, L"qvrhost: no profile store could be built\n");
+  }
   std::wstring error;
   const InstallerPtr installer = module.Create(kInterfaceVersion, error);
   if (!installer) {
@@ -73,7 +80,8 @@ int Run(const HostCommand& command) {
   }
   if (locator) installer->SetServiceLocator(&*locator);
   const bool initialized =
-      installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr, nullptr);
+      installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr,
+                            profiles ? profiles->Store() : nullptr);
   if (command.operation == Operation::Initialize) return initialized ? kExitTrue : kExitFalse;
   // As the custom actions do, the operation runs on whatever was read.
   if (!initialized) WriteText(Stream::Err, L"qvrhost: Initialize returned false\n");

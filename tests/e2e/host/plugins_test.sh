@@ -5,32 +5,13 @@
 # its waiver-recording service locator. The probe and the locator append to
 # the same record, so its lines show the order of grants and runs.
 source "$(dirname "$0")/../lib.sh" "$1" "$2" host_plugins
-HOST="$E2E_BUILD/bin/qvrhost.exe"
-
-KEY="Software\\QvrTest\\e2e.$E2E_NAME"
-PRODUCT="HKLM\\$KEY"
+source "$(dirname "$0")/host_lib.sh"
 RECORD="$E2E_WORK_WIN\\record.txt"
 PROBE="$E2E_WORK_WIN\\plugin_probe.exe"
 
-reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>&1 | tr -d '\r'; }
 cleanup() { reg_exe delete "$PRODUCT" /f >/dev/null; }
 cleanup
 trap cleanup EXIT
-
-reg_add() {  # KEY [reg add arguments]
-  reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
-}
-
-# host_run NAME ARGUMENTS...: qvrhost with the test's product; HOST_RC is its
-# exit code, NAME.txt its records.
-host_run() {
-  local name=$1
-  shift
-  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" "$WINELOADER" "$HOST" "$@" \
-    </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
-  HOST_RC=$?
-  tr -d '\r' <"$E2E_WORK/$name.out" >"$E2E_WORK/$name.txt"
-}
 
 # The record as "grant" and "run LABEL" lines; a run whose process was not
 # the one granted just before is marked "ungranted".

@@ -4,16 +4,11 @@
 # driving activate, switch and deactivate, and the machine state read back
 # with reg.exe.
 source "$(dirname "$0")/../lib.sh" "$1" "$2" host_registry_proto
-HOST="$E2E_BUILD/bin/qvrhost.exe"
-
-KEY="Software\\QvrTest\\e2e.$E2E_NAME"
-PRODUCT="HKLM\\$KEY"
+source "$(dirname "$0")/host_lib.sh"
 FLAGS="HKLM\\$KEY\\Flags"
 USER_FLAGS="HKCU\\Software\\QvrTest\\e2e.$E2E_NAME"
 SCHEME="qvre2e-host"  # at most 24 characters
 COMMAND='"%ProgramFiles%\QVR\qvr.exe" "%1"'
-
-reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 cleanup() {
   for key in "$PRODUCT" "$USER_FLAGS" "HKCR\\$SCHEME"; do reg_exe delete "$key" /f >/dev/null; done
@@ -24,42 +19,6 @@ cleanup() {
 }
 cleanup
 trap cleanup EXIT
-
-reg_add() {  # KEY [reg add arguments]
-  reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
-}
-
-# reg_value KEY NAME: "TYPE DATA" of a value ("" for the default value), or
-# nothing when it is absent.
-reg_value() {
-  local output
-  if [ -z "$2" ]; then output=$(reg_exe query "$1" /ve); else output=$(reg_exe query "$1" /v "$2"); fi
-  local name=${2:-(Default)}
-  sed -n "s/^    $name    \(REG_[A-Z_]*\)    \(.*\)\$/\1 \2/p" <<<"$output"
-}
-
-expect_value() {  # WHAT KEY NAME "TYPE DATA"
-  local actual
-  actual=$(reg_value "$2" "$3")
-  [ "$actual" = "$4" ] || e2e_fail "$1: $2 [$3] is '$actual', not '$4'"
-}
-
-key_exists() { "$WINELOADER" reg query "$1" </dev/null >/dev/null 2>&1; }
-
-# host_run NAME ARGUMENTS...: qvrhost with the test's product; HOST_RC is its
-# exit code, NAME.out (records) and NAME.err its output.
-host_run() {
-  local name=$1
-  shift
-  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" "$WINELOADER" "$HOST" "$@" \
-    </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
-  HOST_RC=$?
-  tr -d '\r' <"$E2E_WORK/$name.out" >"$E2E_WORK/$name.txt"
-}
-
-expect_rc() {  # NAME RC
-  [ "$HOST_RC" -eq "$2" ] || e2e_fail "$1: exit code $HOST_RC, not $2 ($(grep '^\[3\]' "$E2E_WORK/$1.txt" | head -3))"
-}
 
 # The product: identity library and its settings, declaration keys. (Wine's
 # reg.exe gives a key it adds without /v an empty default value, which the

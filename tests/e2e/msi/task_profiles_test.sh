@@ -42,6 +42,8 @@ e2e_msiexec /i product first "QVR_CAD=ProductType=vmobpc|Profiles=1"
 [ "$E2E_RC" -eq 0 ] || e2e_fail "first install returned $E2E_RC"
 e2e_expect first "${PREFIX}MsiProductActivate: ProductType=vmobpc, Files=, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=1, mode=16$" "parameter line"
 e2e_expect first "${PREFIX}\[VantorTmProfiles\]${TAB}processing profiles\.xml : ${XML_PATTERN}$" "profiles.xml path"
+# A framework trace record of the action, through the session tracer.
+e2e_expect first "${PREFIX}Need to check and load new product info from '.*product_info\.dll'$" "trace record"
 e2e_expect first "${PREFIX}\[VantorTmProfiles\]${TAB}Create registry node from profiles\.xml : ${XML_PATTERN}$" "store created"
 e2e_expect first "^ReadProfiles: profile Scan = tasks\\\\Scan$" "profile declarations read"
 e2e_expect first "^ActivateProfiles: profile Firewall requested by feature Firewall$" "profile requested"
