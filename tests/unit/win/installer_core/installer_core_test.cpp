@@ -133,8 +133,12 @@ TEST(InstallerCore, StoredProductType) {
   product.SetDword(L"environment", L"ProductType", 7);
   {
     qvr::Installer installer;
+    sink.lines.clear();
     installer.Initialize(&sink, nullptr, nullptr);
     EXPECT_EQ(installer.CurrentProductType(), L"");
+    std::wstring read = L"unchanged";
+    EXPECT_FALSE(installer.ReadProductType(read));
+    EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: can't query ProductType value: 0x0000065d"));
   }
 }
 
@@ -169,7 +173,33 @@ TEST(InstallerCore, EnvironmentActivation) {
   EXPECT_THAT(sink.Texts(qvr::kLogError),
               Contains(L"ActivateEnvironment: can't open installer environment key for current type: 0x00000002, type = kav"));
   EXPECT_FALSE(installer.ActivateEnvironment(L"bad"));
-  EXPECT_TRUE(sink.Has(L"ActivateEnvironment: can't query value Number: 0x0000065d"));
+  EXPECT_THAT(sink.Texts(qvr::kLogError), Contains(L"ActivateEnvironment: can't query value Number: 0x0000065d"));
+}
+
+TEST(InstallerCore, EnvironmentActivationWithoutItsKeys) {
+  RecordingSink sink;
+  {
+    TestProduct product(TestName());
+    product.CreateDeclarationKeys();
+    product.SetString(L"Installer\\environment\\kis", L"Skin", L"large");
+    qvr::Installer installer;
+    ASSERT_TRUE(installer.Initialize(&sink, nullptr, nullptr));
+    EXPECT_FALSE(installer.ActivateEnvironment(L"kis"));
+    EXPECT_THAT(sink.Texts(qvr::kLogError),
+                Contains(L"ActivateEnvironment: can't open product environment key: 0x00000002"));
+    EXPECT_FALSE(product.KeyExists(L"environment"));
+  }
+  {
+    TestProduct product(TestName() + L".Undeclared");
+    product.CreateDeclarationKeys();
+    product.CreateKey(L"environment");
+    qvr::Installer installer;
+    sink.lines.clear();
+    ASSERT_TRUE(installer.Initialize(&sink, nullptr, nullptr));
+    EXPECT_FALSE(installer.ActivateEnvironment(L"kis"));
+    EXPECT_THAT(sink.Texts(qvr::kLogError),
+                Contains(L"ActivateEnvironment: can't open installer environment key: 0x00000002"));
+  }
 }
 
 TEST(InstallerCore, SmallOfficeVersion) {
