@@ -32,7 +32,17 @@ $2"
 cp "$E2E_BUILD/bin/product_info.dll" "$E2E_WORK/product_info.dll"
 printf 'ProductRegistryKey=%s\n' "$KEY" >"$E2E_WORK/product_info.ini"
 cp "$E2E_BUILD/testdata/plugin_probe.exe" "$E2E_WORK/plugin_probe.exe"
-reg_add "$PRODUCT\\environment"
+# The profile store, so that a full switch runs to its end.
+cp "$E2E_BUILD/bin/vtcore.dll" "$E2E_WORK/vtcore.dll"
+cat >"$E2E_WORK/profiles.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<profiles version="1">
+  <node name="tasks"/>
+</profiles>
+XML
+reg_add "$PRODUCT\\environment" /v ProductRoot /t REG_SZ /d "$E2E_WORK_WIN"
+reg_add "$PRODUCT\\environment" /v ProfilesXmlPath /t REG_SZ /d "%ProductRoot%\\profiles.xml"
+reg_add "$PRODUCT\\Installer\\environment\\kis"
 # Every declaration key, so that Initialize reads them all.
 for declarations in features profiles drivers ProtoHandlers registry; do
   reg_add "$PRODUCT\\Installer\\$declarations"
@@ -87,14 +97,17 @@ stored=$(reg_exe query "$PRODUCT\\environment" /v ProductType | sed -n 's/^    P
 [ "$stored" = vmobpc ] || e2e_fail "activate: stored product type '$stored'"
 
 # The full switch to kis, without a service locator: vmobpc's
-# unregistrations run first (F1 uA, then F2 uB uA), each launch saying that
-# there is no locator.
+# unregistrations run first (F1 uA, then F2 uB uA), then kis's registrations
+# (F1 pA pB, F4 pK), each launch saying that there is no locator.
 : >"$E2E_WORK/record.txt"
-host_run switch --product-type kis switch
-unregistrations=$(record_order | grep -v '^run reg-')
+host_run switch --profiles --product-type kis switch
+[ "$HOST_RC" -eq 0 ] || e2e_fail "switch: exit code $HOST_RC"
 expect_order switch "run unreg-A ungranted
 run unreg-B ungranted
-run unreg-A ungranted" "$unregistrations"
+run unreg-A ungranted
+run reg-A ungranted
+run reg-B ungranted
+run reg-K ungranted" "$(record_order)"
 grep -q '^grant' "$E2E_WORK/record.txt" && e2e_fail "switch: a waiver was granted without a locator"
 [ "$(grep -c '^\[1\] m_sl = null$' "$E2E_WORK/switch.txt")" -ge 3 ] || e2e_fail "switch: no 'm_sl = null' per launch"
 grep -qx '\[1\] UnegisterPlugins: unself-registering uB requested by feature F2' "$E2E_WORK/switch.txt" \
