@@ -25,7 +25,16 @@ trap cleanup EXIT
 # module must pass over: the registry declarations key has one.)
 cp "$E2E_BUILD/bin/product_info.dll" "$E2E_WORK/product_info.dll"
 printf 'ProductRegistryKey=%s\n' "$KEY" >"$E2E_WORK/product_info.ini"
-reg_add "$PRODUCT\\environment"
+# The profile store, so that a full switch runs to its end.
+cp "$E2E_BUILD/bin/vtcore.dll" "$E2E_WORK/vtcore.dll"
+cat >"$E2E_WORK/profiles.xml" <<'XML'
+<?xml version="1.0" encoding="utf-8"?>
+<profiles version="1">
+  <node name="tasks"/>
+</profiles>
+XML
+reg_add "$PRODUCT\\environment" /v ProductRoot /t REG_SZ /d "$E2E_WORK_WIN"
+reg_add "$PRODUCT\\environment" /v ProfilesXmlPath /t REG_SZ /d "%ProductRoot%\\profiles.xml"
 for declarations in features profiles drivers ProtoHandlers registry Selfregs Selfunregs environment\\vmob environment\\kis; do
   reg_add "$PRODUCT\\Installer\\$declarations"
 done
@@ -70,20 +79,24 @@ grep -qx '\[1\] ActivateRegistry: registry value FlagA requested by feature Pc' 
   || e2e_fail "activate: no record of FlagA requested by Pc"
 
 # The full switch to kis first removes vmobpc's flags and the protocol's
-# whole key tree. qvrhost hands in no profile store, so the switch then stops
-# at the profiles of kis ("profiles are empty"), before anything of kis is
-# written and before the stored type changes.
+# whole key tree, then writes the flags of kis and registers the protocol
+# again, without what the old tree held.
 reg_add "HKCR\\$SCHEME\\Marker"
-host_run switch --product-type kis switch
-expect_rc switch 1
-grep -qx '\[3\] WriteProfiles: profiles are empty!' "$E2E_WORK/switch.txt" || e2e_fail "switch: did not stop at the profiles"
-for name in A B D; do expect_value switch "$FLAGS" "$name" "REG_DWORD 0x0"; done
-expect_value switch "$USER_FLAGS" C "REG_DWORD 0x0"
-key_exists "HKCR\\$SCHEME" && e2e_fail "switch: HKCR\\$SCHEME was not removed"
-expect_value switch "$PRODUCT\\environment" ProductType "REG_SZ vmobpc"
+host_run switch --profiles --product-type kis switch
+expect_rc switch 0
+expect_value switch "$FLAGS" A "REG_DWORD 0x0"
+expect_value switch "$FLAGS" B "REG_DWORD 0x1"
+expect_value switch "$USER_FLAGS" C "REG_DWORD 0x1"
+expect_value switch "$FLAGS" D "REG_DWORD 0x0"
+expect_registered switch
+key_exists "HKCR\\$SCHEME\\Marker" && e2e_fail "switch: the old tree of HKCR\\$SCHEME survived"
+expect_value switch "$PRODUCT\\environment" ProductType "REG_SZ kis"
 order=$(grep -oE '^\[1\] (Deactivate|Activate)Registry: registry value Flag[A-D] requested by feature [A-Za-z]+' \
   "$E2E_WORK/switch.txt" | sed 's/^\[1\] //')
-expected=$'DeactivateRegistry: registry value FlagA requested by feature Pc\nDeactivateRegistry: registry value FlagB requested by feature Pc'
+expected="DeactivateRegistry: registry value FlagA requested by feature Pc
+DeactivateRegistry: registry value FlagB requested by feature Pc
+ActivateRegistry: registry value FlagB requested by feature Kis
+ActivateRegistry: registry value FlagC requested by feature Kis"
 [ "$order" = "$expected" ] || e2e_fail "switch: registry records: $order"
 
 # Forgetting the stored type (an empty target) and activating kis writes the
