@@ -63,6 +63,18 @@ TEST(VantorTmProfiles, WithoutProductInfoDllThereIsNoStore) {
     EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
   }
   EXPECT_THAT(ContextLines(session), ElementsAre(L"[VantorTmProfiles]\tGetEnvironmentVariableW failed, err = 203"));
+
+  // Set but empty is no library either; the error is whatever the system
+  // left, since an empty value is no failure to it.
+  ScopedVariable empty(L"ProductInfoDLL", L"");
+  MsiSession second;
+  {
+    VantorTmProfiles profiles(second.Handle());
+    EXPECT_EQ(profiles.Store(), nullptr);
+    EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
+  }
+  EXPECT_THAT(ContextLines(second),
+              ElementsAre(testing::StartsWith(L"[VantorTmProfiles]\tGetEnvironmentVariableW failed, err = ")));
 }
 
 TEST(VantorTmProfiles, BuildsTheStoreFromProfilesXmlAndTearsDown) {
