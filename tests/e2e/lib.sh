@@ -1,5 +1,6 @@
 # Sourced by the end-to-end tests: the build tree's Wine prefix, packages built
-# with wixl, installs through Wine's msiexec, and checks of the verbose log.
+# with wixl, installs through Wine's msiexec, checks of the verbose log, and
+# reg.exe read-backs.
 # Usage in a test: source lib.sh BUILD_DIR SOURCE_DIR TEST_NAME
 set -uo pipefail
 E2E_BUILD=$(cd "$1" && pwd)
@@ -49,6 +50,30 @@ e2e_expect_not() {
 
 # e2e_lines LOG ERE: the matching lines, for order checks.
 e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
+
+# Registry access through Wine's reg.exe, a tool that is not ours.
+reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>&1 | tr -d '\r'; }
+
+reg_add() {  # KEY [reg add arguments]
+  reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
+}
+
+# reg_value KEY NAME: "TYPE DATA" of a value ("" for the default value), or
+# nothing when it is absent.
+reg_value() {
+  local output
+  if [ -z "$2" ]; then output=$(reg_exe query "$1" /ve); else output=$(reg_exe query "$1" /v "$2"); fi
+  local name=${2:-(Default)}
+  sed -n "s/^    $name    \(REG_[A-Z_]*\)    \(.*\)\$/\1 \2/p" <<<"$output"
+}
+
+expect_value() {  # WHAT KEY NAME "TYPE DATA"
+  local actual
+  actual=$(reg_value "$2" "$3")
+  [ "$actual" = "$4" ] || e2e_fail "$1: $2 [$3] is '$actual', not '$4'"
+}
+
+key_exists() { "$WINELOADER" reg query "$1" </dev/null >/dev/null 2>&1; }
 
 e2e_finish() {
   if [ "$E2E_FAILURES" -eq 0 ]; then

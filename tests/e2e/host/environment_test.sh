@@ -12,15 +12,7 @@ trap cleanup EXIT
 
 host_product
 ENVIRONMENT="$PRODUCT\\environment"
-cp "$E2E_BUILD/bin/vtcore.dll" "$E2E_WORK/vtcore.dll"
-cat >"$E2E_WORK/profiles.xml" <<'XML'
-<?xml version="1.0" encoding="utf-8"?>
-<profiles version="1">
-  <node name="tasks"><node name="Scan"/></node>
-</profiles>
-XML
-reg_add "$ENVIRONMENT" /v ProductRoot /t REG_SZ /d "$E2E_WORK_WIN"
-reg_add "$ENVIRONMENT" /v ProfilesXmlPath /t REG_SZ /d "%ProductRoot%\\profiles.xml"
+host_profile_store '<node name="Scan"/>'
 reg_add "$ENVIRONMENT" /v Localization /t REG_SZ /d "en-US"
 reg_add "$PRODUCT\\Installer\\environment\\vmob" /v Localization /t REG_SZ /d "de-DE"
 reg_add "$PRODUCT\\Installer\\environment\\vmob" /v Skin /t REG_SZ /d "small"

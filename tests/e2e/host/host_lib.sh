@@ -1,31 +1,8 @@
 # Sourced by the setup-host tests after ../lib.sh: a product key of the
-# test's own written with reg.exe, qvrhost.exe runs, and reg.exe read-backs.
+# test's own written with reg.exe, and qvrhost.exe runs.
 HOST="$E2E_BUILD/bin/qvrhost.exe"
 KEY="Software\\QvrTest\\e2e.$E2E_NAME"
 PRODUCT="HKLM\\$KEY"
-
-reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>&1 | tr -d '\r'; }
-
-reg_add() {  # KEY [reg add arguments]
-  reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
-}
-
-# reg_value KEY NAME: "TYPE DATA" of a value ("" for the default value), or
-# nothing when it is absent.
-reg_value() {
-  local output
-  if [ -z "$2" ]; then output=$(reg_exe query "$1" /ve); else output=$(reg_exe query "$1" /v "$2"); fi
-  local name=${2:-(Default)}
-  sed -n "s/^    $name    \(REG_[A-Z_]*\)    \(.*\)\$/\1 \2/p" <<<"$output"
-}
-
-expect_value() {  # WHAT KEY NAME "TYPE DATA"
-  local actual
-  actual=$(reg_value "$2" "$3")
-  [ "$actual" = "$4" ] || e2e_fail "$1: $2 [$3] is '$actual', not '$4'"
-}
-
-key_exists() { "$WINELOADER" reg query "$1" </dev/null >/dev/null 2>&1; }
 
 # host_product: the identity library with a product_info.ini naming the
 # test's product key, and every declaration key the readers need.
@@ -37,6 +14,17 @@ host_product() {
   for declarations in features profiles drivers ProtoHandlers registry Selfregs Selfunregs environment; do
     reg_add "$PRODUCT\\Installer\\$declarations"
   done
+}
+
+# host_profile_store [NODES]: vtcore.dll and a profiles.xml whose "tasks"
+# node holds NODES, found through the product's ProductRoot and
+# ProfilesXmlPath, so that qvrhost --profiles builds the store.
+host_profile_store() {
+  cp "$E2E_BUILD/bin/vtcore.dll" "$E2E_WORK/vtcore.dll"
+  printf '<?xml version="1.0" encoding="utf-8"?>\n<profiles version="1">\n  <node name="tasks">%s</node>\n</profiles>\n' \
+    "${1:-}" >"$E2E_WORK/profiles.xml"
+  reg_add "$PRODUCT\\environment" /v ProductRoot /t REG_SZ /d "$E2E_WORK_WIN"
+  reg_add "$PRODUCT\\environment" /v ProfilesXmlPath /t REG_SZ /d "%ProductRoot%\\profiles.xml"
 }
 
 # host_run NAME ARGUMENTS...: qvrhost with the test's product; HOST_RC is its

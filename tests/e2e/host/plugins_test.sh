@@ -33,15 +33,7 @@ cp "$E2E_BUILD/bin/product_info.dll" "$E2E_WORK/product_info.dll"
 printf 'ProductRegistryKey=%s\n' "$KEY" >"$E2E_WORK/product_info.ini"
 cp "$E2E_BUILD/testdata/plugin_probe.exe" "$E2E_WORK/plugin_probe.exe"
 # The profile store, so that a full switch runs to its end.
-cp "$E2E_BUILD/bin/vtcore.dll" "$E2E_WORK/vtcore.dll"
-cat >"$E2E_WORK/profiles.xml" <<'XML'
-<?xml version="1.0" encoding="utf-8"?>
-<profiles version="1">
-  <node name="tasks"/>
-</profiles>
-XML
-reg_add "$PRODUCT\\environment" /v ProductRoot /t REG_SZ /d "$E2E_WORK_WIN"
-reg_add "$PRODUCT\\environment" /v ProfilesXmlPath /t REG_SZ /d "%ProductRoot%\\profiles.xml"
+host_profile_store
 reg_add "$PRODUCT\\Installer\\environment\\kis"
 # Every declaration key, so that Initialize reads them all.
 for declarations in features profiles drivers ProtoHandlers registry; do

@@ -15,21 +15,10 @@ COMMAND='"C:\Program Files\VantorModularityDemo\open.exe" "%1"'
 RECORD="$E2E_WORK_WIN\\record.txt"
 PROBE="$E2E_WORK_WIN\\plugin_probe.exe"
 
-reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>/dev/null | tr -d '\r'; }
-reg_add() { reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"; }
 cleanup() {
   reg_exe delete "$PRODUCT" /f >/dev/null
   reg_exe delete "$FLAGS" /f >/dev/null
   reg_exe delete "HKCR\\$SCHEME" /f >/dev/null
-}
-expect_value() {  # WHAT KEY NAME "TYPE DATA" (an empty NAME: the default value)
-  local line
-  if [ -n "$3" ]; then
-    line=$(reg_exe query "$2" /v "$3" | sed -nE "s/^ +$3 +([A-Z_]+) +/\\1 /p")
-  else
-    line=$(reg_exe query "$2" /ve | sed -nE "s/^ +\\(Default\\) +([A-Z_]+) +/\\1 /p")
-  fi
-  [ "$line" = "$4" ] || e2e_fail "$1: $2\\$3 is '$line', expected '$4'"
 }
 cleanup
 trap cleanup EXIT
@@ -49,29 +38,31 @@ reg_add "$PRODUCT\\Installer\\ProtoHandlers\\$SCHEME" /v Command /t REG_SZ /d "$
 
 e2e_package product || e2e_finish
 export ProductInfoDLL="$PRODUCT_DIR_WIN\\product_info.dll"
-e2e_msiexec /i product install "QVR_CAD=ProductType=vmobfs|Registry=1|Plugins=1|ProtocolHandlers=1"
-[ "$E2E_RC" -eq 0 ] || e2e_fail "install returned $E2E_RC"
-e2e_expect install "^Action ended $TIME: MsiProductActivate\. Return value 1\.$" "end record"
-# vmobfs: Antivirus qualifies; Firewall is not of the type, Backup not installed.
-expect_value install "$FLAGS" Antivirus "REG_DWORD 0x1"
-expect_value install "$FLAGS" Firewall "REG_DWORD 0x0"
-expect_value install "$FLAGS" Backup "REG_DWORD 0x0"
-runs=$(tr -d '\r' <"$E2E_WORK/record.txt" 2>/dev/null | awk '$1 == "run" { print $NF }' | tr '\n' ' ')
-[ "$runs" = "reg-Antivirus " ] || e2e_fail "install: self-registrations '$runs'"
-expect_value install "HKCR\\$SCHEME" "URL Protocol" "REG_SZ "
-expect_value install "HKCR\\$SCHEME\\shell\\open\\command" "" "REG_SZ $COMMAND"
 
-# The installed product again, for vmobpc: Firewall's flag and registration
-# come, and the protocol is registered again.
-: >"$E2E_WORK/record.txt"
-e2e_msiexec /i product again "QVR_CAD=ProductType=vmobpc|Registry=1|Plugins=1|ProtocolHandlers=1"
-[ "$E2E_RC" -eq 0 ] || e2e_fail "second run returned $E2E_RC"
-expect_value again "$FLAGS" Antivirus "REG_DWORD 0x1"
-expect_value again "$FLAGS" Firewall "REG_DWORD 0x1"
-expect_value again "$FLAGS" Backup "REG_DWORD 0x0"
-runs=$(tr -d '\r' <"$E2E_WORK/record.txt" 2>/dev/null | awk '$1 == "run" { print $NF }' | tr '\n' ' ')
-[ "$runs" = "reg-Antivirus reg-Firewall " ] || e2e_fail "second run: self-registrations '$runs'"
-expect_value again "HKCR\\$SCHEME" "URL Protocol" "REG_SZ "
+# activate LOG PRODUCT_TYPE ANTIVIRUS FIREWALL BACKUP "RUNS": one run of the
+# package for a product type, the three features' flags (1 or 0) it must
+# leave, and the probe's runs in order. The protocol is registered every time.
+activate() {
+  : >"$E2E_WORK/record.txt"
+  e2e_msiexec /i product "$1" "QVR_CAD=ProductType=$2|Registry=1|Plugins=1|ProtocolHandlers=1"
+  [ "$E2E_RC" -eq 0 ] || e2e_fail "$1: msiexec returned $E2E_RC"
+  e2e_expect "$1" "^Action ended $TIME: MsiProductActivate\. Return value 1\.$" "$1: end record"
+  expect_value "$1" "$FLAGS" Antivirus "REG_DWORD 0x$3"
+  expect_value "$1" "$FLAGS" Firewall "REG_DWORD 0x$4"
+  expect_value "$1" "$FLAGS" Backup "REG_DWORD 0x$5"
+  local runs
+  runs=$(tr -d '\r' <"$E2E_WORK/record.txt" | awk '$1 == "run" { print $NF }' | tr '\n' ' ')
+  [ "$runs" = "$6" ] || e2e_fail "$1: self-registrations '$runs', expected '$6'"
+  expect_value "$1" "HKCR\\$SCHEME" "" "REG_SZ URL:QVR msi e2e"
+  expect_value "$1" "HKCR\\$SCHEME" "URL Protocol" "REG_SZ "
+  expect_value "$1" "HKCR\\$SCHEME\\shell\\open\\command" "" "REG_SZ $COMMAND"
+}
+
+# vmobfs: Antivirus qualifies; Firewall is not of the type, Backup not
+# installed. Then the installed product again for vmobpc, where Firewall
+# qualifies too.
+activate install vmobfs 1 0 0 "reg-Antivirus "
+activate again vmobpc 1 1 0 "reg-Antivirus reg-Firewall "
 
 e2e_msiexec /x product removal
 [ "$E2E_RC" -eq 0 ] || e2e_fail "removal returned $E2E_RC"
