@@ -72,8 +72,9 @@ LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
   return previous;
 }
 
-LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
-  const DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
+namespace {
+
+void WriteDump(EXCEPTION_POINTERS* exception) {
   HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
   if (process) {
     if (g_writeDump) {
@@ -96,7 +97,25 @@ LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
     }
     CloseHandle(process);
   }
+}
+
+}  // namespace
+
+LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
+  const DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
+  WriteDump(exception);
   return code == kDumpRequestCode ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_EXECUTE_HANDLER;
+}
+
+void WriteRequestedDump() {
+  // The record the filter would see for a raised request, built here: a
+  // raise could be taken by a handler of the caller and unwind our frames.
+  CONTEXT context = {};
+  RtlCaptureContext(&context);
+  EXCEPTION_RECORD record = {};
+  record.ExceptionCode = kDumpRequestCode;
+  EXCEPTION_POINTERS pointers = {&record, &context};
+  WriteDump(&pointers);
 }
 
 }  // namespace qvr

@@ -19,4 +19,8 @@ LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared);
 
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception);
 
+// Writes the dump the filter writes for a raised request (kDumpRequestCode),
+// without raising; nothing when the writer is not prepared. Never throws.
+void WriteRequestedDump();
+
 }  // namespace qvr
