@@ -12,7 +12,6 @@
 
 #include <climits>
 #include <cwchar>
-#include <typeinfo>
 
 namespace qvr {
 namespace {
@@ -25,18 +24,18 @@ constexpr char kEnabledValue[] = "enabled";
 constexpr char kDefaultNode[] = "def";
 
 // The path as the store takes it: each UTF-16 unit converted on its own in
-// the runtime library's current locale. std::bad_cast for a unit that has no
-// narrow form there.
-std::string NarrowInCurrentLocale(const std::wstring& text) {
-  std::string narrow;
+// the runtime library's current locale. False for a unit that has no narrow
+// form there.
+bool NarrowInCurrentLocale(const std::wstring& text, std::string& narrow) {
+  narrow.clear();
   std::mbstate_t state{};
   char bytes[MB_LEN_MAX];
   for (wchar_t unit : text) {
     const std::size_t length = std::wcrtomb(bytes, unit, &state);
-    if (length == static_cast<std::size_t>(-1)) throw std::bad_cast();
+    if (length == static_cast<std::size_t>(-1)) return false;
     narrow.append(bytes, length);
   }
-  return narrow;
+  return true;
 }
 
 // One open node of the store, closed when the scope ends.
@@ -149,7 +148,12 @@ bool Installer::WriteProfiles() {
   for (const auto& [name, profile] : profiles_) {
     LogLine(sink, kLogInfo, L"WriteProfiles: setting profile %ls to %ls, enable state to %ls", name.c_str(),
             profile.requested ? L"installed" : L"not installed", profile.disabled ? L"disabled" : L"not changed");
-    const std::string path = NarrowInCurrentLocale(profile.path);
+    std::string path;
+    if (!NarrowInCurrentLocale(profile.path, path)) {
+      LogLine(sink, kLogError, L"WriteProfiles: path %ls of profile %ls has no form in the current character set",
+              profile.path.c_str(), name.c_str());
+      return false;
+    }
     StoreNode node(profileStore_);
     FrameworkResult result = node.Open(0, path.c_str(), 0);
     if (result != 0) {

@@ -153,13 +153,29 @@ std::wstring ExpandProductVariables(const ProductInfo& info, const std::wstring&
   return ExpandProductVariables(text, variables);
 }
 
-VantorTmProfiles::VantorTmProfiles(MSIHANDLE install, WindowsVersionQuery windowsVersion) : install_(install) {
+VantorTmProfiles::VantorTmProfiles(MSIHANDLE install, WindowsVersionQuery windowsVersion) noexcept
+    : install_(install) {
   try {
     Create(windowsVersion);
-  } catch (const oxa::Exception& error) {
-    WriteContextLine(install_, L"[VantorTmProfiles]\toxa::Exception occurred: %ls", error.GetDescription().c_str());
-  } catch (const std::exception& error) {
-    WriteContextLine(install_, L"[VantorTmProfiles]\texception occurred: %hs", error.what());
+  } catch (...) {
+    ReportCreationFailure();
+  }
+}
+
+void VantorTmProfiles::ReportCreationFailure() noexcept {
+  // Writing the line allocates; when that fails too, the missing store still
+  // tells the caller.
+  try {
+    try {
+      throw;
+    } catch (const oxa::Exception& error) {
+      WriteContextLine(install_, L"[VantorTmProfiles]\toxa::Exception occurred: %ls", error.GetDescription().c_str());
+    } catch (const std::exception& error) {
+      WriteContextLine(install_, L"[VantorTmProfiles]\texception occurred: %hs", error.what());
+    } catch (...) {
+      WriteContextLine(install_, L"[VantorTmProfiles]\texception of unknown type occurred");
+    }
+  } catch (...) {
   }
 }
 

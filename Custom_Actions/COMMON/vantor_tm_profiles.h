@@ -64,7 +64,8 @@ class VantorTmProfiles {
   // throws: every failure leaves the context without a store.
   // `windowsVersion` decides whether ucrtbase.dll of the product directory is
   // loaded first (below Windows 10, or when the version is unknown).
-  explicit VantorTmProfiles(MSIHANDLE install, WindowsVersionQuery windowsVersion = &QueryWindowsVersionNumber);
+  explicit VantorTmProfiles(MSIHANDLE install,
+                            WindowsVersionQuery windowsVersion = &QueryWindowsVersionNumber) noexcept;
   // Releases the store, unloads the framework, frees ucrtbase.dll.
   ~VantorTmProfiles();
   VantorTmProfiles(const VantorTmProfiles&) = delete;
@@ -77,6 +78,8 @@ class VantorTmProfiles {
 
  private:
   void Create(WindowsVersionQuery windowsVersion);
+  // Inside a catch handler: the line that names the exception.
+  void ReportCreationFailure() noexcept;
   FrameworkResult CreateStore(const std::wstring& xmlPath);
   void ReleaseStore();
 

@@ -3,11 +3,23 @@
 #include "Custom_Actions/qvrinst/log_sink.h"
 
 namespace qvr {
+namespace {
+
+// A failure once K's resources are gone leaves N half activated. N is stored
+// all the same, so that the rollback and a later deactivation find and undo
+// what was done for it; nothing would record it otherwise.
+bool FailWithTargetStored(ActivationSteps& steps, bool typeChanged, const std::wstring& target) {
+  if (typeChanged) steps.WriteProductType(target);
+  return false;
+}
+
+}  // namespace
 
 bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current,
                         const std::wstring& target, ActivationMode mode) {
   LogLine(sink, kLogInfo, L"ActivateProduct entry point");
-  if (!current.empty() && current != target) {
+  const bool typeChanged = !current.empty() && current != target;
+  if (typeChanged) {
     // Without a new type the old one's removal is best effort.
     const bool mustSucceed = !target.empty();
     if (mustSucceed && !steps.DeactivateProfiles(current)) return false;
@@ -16,14 +28,15 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   }
   if (target.empty()) return true;
 
+  auto fail = [&] { return FailWithTargetStored(steps, typeChanged, target); };
   if (mode & kActivateRegistry) {
-    if (!steps.ActivateRegistry(target) || !steps.ActivateEnvironment(target)) return false;
+    if (!steps.ActivateRegistry(target) || !steps.ActivateEnvironment(target)) return fail();
   } else if (mode & kActivateEnvironmentOnly) {
-    if (!steps.ActivateEnvironment(target)) return false;
+    if (!steps.ActivateEnvironment(target)) return fail();
   }
-  if ((mode & kActivatePlugins) && !steps.RegisterPlugins(target)) return false;
-  if ((mode & kActivateProtocolHandlers) && !steps.RegisterProtoHandlers()) return false;
-  if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return false;
+  if ((mode & kActivatePlugins) && !steps.RegisterPlugins(target)) return fail();
+  if ((mode & kActivateProtocolHandlers) && !steps.RegisterProtoHandlers()) return fail();
+  if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return fail();
   return steps.WriteProductType(target);
 }
 
@@ -34,7 +47,9 @@ bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, c
     steps.UnRegisterProtoHandlers();  // its result does not count
   }
   if (target.empty()) return true;
-  if (!steps.ActivateProfiles(target)) return false;
+  // The steps after WriteProductType find N stored already.
+  const bool typeChanged = !current.empty() && current != target;
+  if (!steps.ActivateProfiles(target)) return FailWithTargetStored(steps, typeChanged, target);
   if (!steps.WriteProductType(target)) return false;
   if (!steps.RegisterPlugins(target)) return false;
   if (!steps.RegisterProtoHandlers()) return false;

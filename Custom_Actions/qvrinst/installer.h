@@ -27,17 +27,23 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
 
   LogSink* GetLogSink() override { return LogSinkProvider::GetLogSink(); }
 
+  // The interface's slots: none lets an exception out (one that is thrown is
+  // reported at level 3 and answered with false), and those that act on the
+  // declarations refuse to run without the product's key paths.
   bool Initialize(LogSink* sink, const wchar_t* productType, ProfileStore* profileStore) override;
-  void Release() override;
+  void Release() noexcept override;
   bool SwitchProductType() override;
   bool CheckForApplicationsToRemove(std::uint32_t filter, StringList** detected) override;
   bool RemoveApplications(std::uint32_t unused, StringList** applications) override;
   bool ActivateProduct(ActivationMode mode) override;
   bool ChangeProductIcons(const wchar_t* variant) override;
-  bool AlwaysSucceeds() override { return true; }
+  bool AlwaysSucceeds() noexcept override { return true; }
   bool RemoveProductShortcuts() override;
   bool DeactivateCurrentType() override;
-  void SetServiceLocator(ServiceLocator* serviceLocator) override { serviceLocator_ = serviceLocator; }
+  void SetServiceLocator(ServiceLocator* serviceLocator) noexcept override { serviceLocator_ = serviceLocator; }
+
+  // Whether Initialize computed the product's registry key paths.
+  bool HasKeyPaths() const { return !commonRegKeys_[kProductKey].empty(); }
 
   const std::wstring& CurrentProductType() const { return currentProductType_; }
   const std::wstring& TargetProductType() const { return targetProductType_; }
@@ -66,7 +72,8 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   // and writes every profile.
   bool DeactivateProfiles(const std::wstring& productType);
   // Writes the state of every profile into the profile store, stopping at
-  // the first failure. A path without a narrow form throws std::bad_cast.
+  // the first failure, a path without a form in the current character set
+  // included.
   bool WriteProfiles();
   const ProfileTable& Profiles() const { return profiles_; }
 
@@ -103,6 +110,15 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
 
  private:
   class Steps;
+  class SinkReport;
+  // A slot's body run at the module's edge.
+  template <class Body>
+  bool AtEdge(const wchar_t* operation, Body&& body) noexcept;
+  // The same for a slot that reads or writes declarations: refused with a
+  // level-3 line when the key paths are unknown, since empty paths would
+  // name the root of the hive.
+  template <class Body>
+  bool OnDeclarations(const wchar_t* operation, Body&& body) noexcept;
   // Writes "<operation>: not available in this build" and returns false.
   bool Unavailable(const wchar_t* operation);
 
@@ -120,6 +136,7 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
 
 // The factory behind GetVersionedQVRInstaller: 160 for a null out pointer,
 // 0x80004002 for an unknown version.
-std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out);
+// Nothing in it can throw: it allocates without throwing.
+std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out) noexcept;
 
 }  // namespace qvr

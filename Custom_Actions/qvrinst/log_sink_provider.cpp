@@ -37,6 +37,8 @@ bool FileSystemObjectExists(const std::wstring& path) {
 }  // namespace
 
 bool LogSinkProvider::InitCommonRegKeys() {
+  // Paths of an earlier call must not outlive a failure of this one.
+  commonRegKeys_ = CommonRegKeys{};
   LogSink* sink = GetLogSink();
   const bool logging = sink && sink->IsEnabled();
 

@@ -65,6 +65,9 @@
 //   open=<path>          Open of that path (as passed)
 //   set=<name>           SetValue of that value name
 //   delete=<name>        DeleteValue of that value name
+//   throw=<name>         SetValue of that value name throws a C++ exception
+//                        (std::runtime_error), as a faulty framework build
+//                        could, instead of answering a result
 #include <windows.h>
 
 #include <array>
@@ -73,6 +76,7 @@
 #include <cstdlib>
 #include <map>
 #include <new>
+#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -409,6 +413,8 @@ ResultCode __cdecl GetValue(void* object, std::uint32_t handle, const char* name
 
 ResultCode __cdecl SetValue(void* object, std::uint32_t handle, const char* name, std::uint32_t type,
                             const void* data, std::uint32_t size, std::uint32_t flags) {
+  // Outside the guard, so that it reaches the caller.
+  if (name && Faulted("throw", name)) throw std::runtime_error(std::string("vtcore: SetValue of ") + name + " threw");
   return Guarded([&] {
     ResultCode result;
     StoreState* state = CompletedStore(object, result);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdarg>
+#include <stdexcept>
 
 namespace qvrtest {
 
@@ -13,6 +14,10 @@ void PrintTo(const SinkLine& line, std::ostream* out) {
 }
 
 void RecordingSink::Write(int level, const wchar_t* format, ...) {
+  if (failingWrites > 0) {
+    --failingWrites;
+    throw std::runtime_error("the host's sink failed");
+  }
   wchar_t text[qvr::kLogLineChars];
   va_list args;
   va_start(args, format);

@@ -28,6 +28,8 @@ class RecordingSink final : public qvr::LogSink {
   bool Has(const std::wstring& part) const;
 
   bool enabled = true;
+  // The next writes that throw std::runtime_error instead of keeping a line.
+  int failingWrites = 0;
   std::vector<SinkLine> lines;
 };
 

@@ -337,3 +337,45 @@ TEST(DeactivateCurrentType, LeavesProfilesAlone) {
 }
 
 }  // namespace
+
+// A failure after K was removed stores N, so that the rollback finds it; a
+// failure before the removal, or without a type change, stores nothing.
+TEST(ActivationSequences, FailureAfterTheOldTypeWasRemovedStoresTheNewType) {
+  struct Case {
+    const wchar_t* current;
+    const wchar_t* failing;
+    bool fullSwitch;
+    std::vector<std::wstring> calls;
+  };
+  const Case cases[] = {
+      {L"A", L"ActivateRegistry", false,
+       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
+        L"WriteProductType(B)"}},
+      {L"A", L"RegisterPlugins", false,
+       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
+        L"ActivateEnvironment(B)", L"RegisterPlugins(B)", L"WriteProductType(B)"}},
+      {L"A", L"ActivateProfiles", false,
+       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
+        L"ActivateEnvironment(B)", L"RegisterPlugins(B)", L"RegisterProtoHandlers()", L"ActivateProfiles(B)",
+        L"WriteProductType(B)"}},
+      {L"A", L"DeactivateProfiles", false, {L"DeactivateProfiles(A)"}},
+      {L"", L"ActivateRegistry", false, {L"ActivateRegistry(B)"}},
+      {L"B", L"RegisterPlugins", false,
+       {L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"RegisterPlugins(B)"}},
+      {L"A", L"ActivateProfiles", true,
+       {L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)",
+        L"WriteProductType(B)"}},
+      {L"B", L"ActivateProfiles", true,
+       {L"UnregisterPlugins(B)", L"DeactivateRegistry(B)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)"}},
+  };
+  for (const Case& c : cases) {
+    RecordingSteps steps;
+    steps.failing = {c.failing};
+    if (c.fullSwitch) {
+      EXPECT_FALSE(qvr::RunSwitchProductType(steps, c.current, L"B"));
+    } else {
+      EXPECT_FALSE(Activate(steps, c.current, L"B", 1 | 2 | 8 | 16));
+    }
+    EXPECT_EQ(steps.calls, c.calls) << testing::PrintToString(c.current) << " " << testing::PrintToString(c.failing);
+  }
+}

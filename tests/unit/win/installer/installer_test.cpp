@@ -2,6 +2,8 @@
 // module, as the product's setup host drives them.
 #include "tests/unit/win/installer/qvrinst_module.h"
 
+#include "tests/support/msi_session.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -93,6 +95,84 @@ TEST(VersionedInstaller, OperationsNotInThisBuildFailAndTouchNothing) {
 
   EXPECT_TRUE(installer->AlwaysSucceeds());
   EXPECT_TRUE(sink.lines.empty());
+  installer->Release();
+}
+
+}  // namespace
+
+namespace {
+
+// Dump files of the process's TEMP folder.
+std::vector<std::wstring> DumpFiles() {
+  wchar_t temp[MAX_PATH];
+  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  std::vector<std::wstring> files;
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW((std::wstring(temp, length) + L"TRXINST.*.dmp").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  do files.push_back(std::wstring(temp, length) + found.cFileName);
+  while (FindNextFileW(search, &found));
+  FindClose(search);
+  return files;
+}
+
+TEST(VersionedInstaller, ExceptionAtASlotIsReportedAndAnsweredWithFalse) {
+  QvrinstModule module;
+  for (const auto& dump : DumpFiles()) DeleteFileW(dump.c_str());
+  qvr::VersionedInstaller* installer = nullptr;
+  ASSERT_EQ(module.Factory()(3, &installer), 0);
+  RecordingSink sink;
+  // Initialize's first line throws inside the module; the report is the next.
+  sink.failingWrites = 1;
+  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
+  EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, L"Initialize: unexpected exception: the host's sink failed"}));
+  const auto dumps = DumpFiles();
+  EXPECT_EQ(dumps.size(), 1u);
+  for (const auto& dump : dumps) DeleteFileW(dump.c_str());
+
+  // A report that throws as well is swallowed: the host still gets false.
+  sink.lines.clear();
+  sink.failingWrites = 2;
+  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
+  EXPECT_TRUE(sink.lines.empty());
+  for (const auto& dump : DumpFiles()) DeleteFileW(dump.c_str());
+  installer->Release();
+}
+
+// Without the product's key paths every path would be empty and name the
+// root of HKLM: the operations on declarations refuse instead.
+TEST(VersionedInstaller, OperationsOnDeclarationsNeedTheKeyPaths) {
+  QvrinstModule module;
+  qvr::VersionedInstaller* installer = nullptr;
+  ASSERT_EQ(module.Factory()(3, &installer), 0);
+  // A fresh object has none; it refuses without a sink to say so.
+  EXPECT_FALSE(installer->ActivateProduct(2));
+
+  // An identity library without its export: no key paths.
+  const std::wstring library = qvrtest::BuildPath(L"bin\\product_info_noexport.dll");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str()));
+  RecordingSink sink;
+  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
+  SetEnvironmentVariableW(L"ProductInfoDLL", nullptr);
+  EXPECT_EQ(sink.Texts(3).size(), 1u);
+  struct Case {
+    const wchar_t* operation;
+    bool (*run)(qvr::VersionedInstaller&);
+  };
+  const Case cases[] = {
+      {L"ActivateProduct", [](qvr::VersionedInstaller& object) { return object.ActivateProduct(2 | 16); }},
+      {L"SwitchProductType", [](qvr::VersionedInstaller& object) { return object.SwitchProductType(); }},
+      {L"DeactivateCurrentType", [](qvr::VersionedInstaller& object) { return object.DeactivateCurrentType(); }},
+  };
+  for (const Case& c : cases) {
+    sink.lines.clear();
+    EXPECT_FALSE(c.run(*installer)) << testing::PrintToString(c.operation);
+    EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, std::wstring(c.operation) +
+                                                         L": the product's registry keys are unknown (Initialize "
+                                                         L"failed)"}));
+  }
+  EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, L"ProductType", nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
   installer->Release();
 }
 

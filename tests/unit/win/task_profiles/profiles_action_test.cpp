@@ -111,3 +111,57 @@ TEST(ProfilesAction, WithoutAStoreTheActionFails) {
 }
 
 }  // namespace
+
+namespace {
+
+// Runs `action` on a session of its own; the lines it wrote.
+std::vector<std::wstring> RunAction(UINT (*action)(MSIHANDLE), UINT expected) {
+  MsiSession session;
+  EXPECT_EQ(action(session.Handle()), expected) << Printable(session.Lines());
+  return session.Lines();
+}
+
+TEST(ProfilesAction, NothingChangesWhenInitializeOrCustomActionDataFails) {
+  ProfileProduct product(TestName());
+  product.DeclareProfile(L"Scan", L"tasks\\Scan");
+  product.AddFeature(L"Antivirus", L"A", L"Scan");
+  Activate(L"ProductType=A|Profiles=1", 0);
+  ASSERT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
+
+  // A profile declaration without data stops the readers before the features.
+  product.DeclareProfile(L"Broken", L"");
+  auto lines = Activate(L"ProductType=B|Profiles=1", 1603);
+  EXPECT_THAT(lines, Contains(L"ReadProfiles: value Broken is empty"));
+  EXPECT_TRUE(HasMatch(lines, std::string(kPrefix) + "MsiProductActivate: Initialize failed, nothing was activated"))
+      << Printable(lines);
+  EXPECT_FALSE(HasMatch(lines, "ActivateProduct entry point"));
+  EXPECT_TRUE(FullMatch(lines.back(), EndRecord(3).c_str())) << Printable(lines);
+  EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
+  EXPECT_EQ(product.Product().GetString(L"environment", L"ProductType"), L"A");
+
+  // CustomActionData that cannot be read is not empty data (which would
+  // remove type A): the handle is not an installation's.
+  EXPECT_EQ(qvr::ProductActivate(0), 1603u);
+  EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
+  EXPECT_EQ(product.Product().GetString(L"environment", L"ProductType"), L"A");
+}
+
+TEST(ProfilesAction, FailedChangeStoresTheNewTypeForTheRollback) {
+  ProfileProduct product(TestName());
+  product.DeclareProfile(L"Scan", L"tasks\\Scan");
+  product.AddFeature(L"Antivirus", L"A B", L"Scan");
+  Activate(L"ProductType=A|Profiles=1", 0);
+  {
+    // A's removal works (it only deletes values); B's profiles fail.
+    ScopedVariable fault(L"VTCORE_FAULT", L"set=installed");
+    const auto lines = Activate(L"ProductType=B|Profiles=1", 1603);
+    EXPECT_THAT(lines, Contains(L"WriteProductType: set ProductType value: B")) << Printable(lines);
+  }
+  EXPECT_EQ(product.Product().GetString(L"environment", L"ProductType"), L"B");
+
+  // The rollback finds B to deactivate.
+  const auto lines = RunAction(qvr::ProductRbActivate, 0);
+  EXPECT_THAT(lines, Contains(L"ReadProductType: current product type is B")) << Printable(lines);
+}
+
+}  // namespace

@@ -284,14 +284,17 @@ TEST(Profiles, StoreFailuresKeepTheProfilesWrittenBefore) {
   }
 }
 
-TEST(Profiles, PathWithoutNarrowFormThrowsBadCast) {
+TEST(Profiles, PathWithoutNarrowFormStopsTheWriter) {
   ProfileProduct product(TestName());
   product.DeclareProfile(L"A", L"tasks\\Scan");
   product.DeclareProfile(L"Z", L"tasks\\\x4E2D");
   product.AddFeature(L"F1", L"T", L"A Z");
   {
     ProfileRun run(L"T");
-    EXPECT_THROW(run.Installer().ActivateProfiles(L"T"), std::bad_cast);
+    EXPECT_FALSE(run.Installer().ActivateProfiles(L"T"));
+    EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"),
+                testing::ElementsAre(L"WriteProfiles: path tasks\\\x4E2D of profile Z has no form in the current "
+                                     L"character set"));
   }
   EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
 }
