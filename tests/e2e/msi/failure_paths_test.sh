@@ -20,10 +20,10 @@ export ProductInfoDLL="$PRODUCT_DIR_WIN\\product_info.dll"
 dumps() { find "$WINEPREFIX/drive_c" -name 'TRXINST.*.dmp' 2>/dev/null; }
 dumps | while read -r dump; do rm -f "$dump"; done
 
-# Each case is a first install: Wine's rollback of a failed install takes
-# the package's registry values with it, so no case builds on another.
-uninstall() {
-  e2e_msiexec /x product "$1"
+# Each case is a first install, rolled back by the engine when it fails:
+# no case builds on another.
+forget_case() {
+  reg_exe delete "$PRODUCT_KEY" /f >/dev/null
   rm -f "$PRODUCT_DIR/profiles.xml.store"
 }
 
@@ -36,8 +36,7 @@ e2e_expect unreadable "${PREFIX}MsiProductActivate: Initialize failed, nothing w
 e2e_expect_not unreadable "ActivateProduct entry point" "no activation"
 e2e_expect_not unreadable "^WriteProfiles: " "no profile written"
 e2e_expect unreadable "$END_FAILED" "end record"
-reg_exe delete "$PRODUCT_KEY" /f >/dev/null
-uninstall unreadable-removal
+forget_case
 
 # An exception thrown by the framework while the profiles are written.
 VTCORE_FAULT=throw=installed e2e_msiexec /i product exception "QVR_CAD=ProductType=vmobpc|Profiles=1"
@@ -46,7 +45,7 @@ e2e_expect exception "^ActivateProduct: unexpected exception: vtcore: SetValue o
 e2e_expect exception "$END_FAILED" "end record after the exception"
 [ -n "$(dumps)" ] || e2e_fail "no dump file after the exception"
 dumps | while read -r dump; do rm -f "$dump"; done
-uninstall exception-removal
+forget_case
 
 # vmobpc to vmobfs: vmobpc's resources go, then vmobfs's profiles fail; the
 # new type is stored for the rollback and a later removal.
@@ -57,54 +56,7 @@ order=$(e2e_lines change "^(ReadProductType|WriteProductType|WriteProfiles: can'
 [ "$order" = "ReadProductType: current product type is vmobpc|WriteProductType: remove ProductType value|WriteProfiles: can't set value installed for profile tasks\\Scan: 0x8000004b|WriteProductType: set ProductType value: vmobfs|" ] \
   || e2e_fail "failed change: $order"
 e2e_expect change "$END_FAILED" "end record of the failed change"
-reg_exe delete "$PRODUCT_KEY" /f >/dev/null
-uninstall change-removal
-rmdir "$PRODUCT_DIR" 2>/dev/null
-
-e2e_finish
-export ProductInfoDLL="$PRODUCT_DIR_WIN\\product_info.dll"
-
-dumps() { find "$WINEPREFIX/drive_c" -name 'TRXINST.*.dmp' 2>/dev/null; }
-dumps | while read -r dump; do rm -f "$dump"; done
-
-e2e_msiexec /i product first "QVR_CAD=ProductType=vmobpc|Profiles=1"
-[ "$E2E_RC" -eq 0 ] || e2e_fail "first install returned $E2E_RC"
-state_before=$(store_state)
-expect_value "first install" "$PRODUCT_KEY\\environment" ProductType "REG_SZ vmobpc"
-
-# A profile declaration without data: Initialize fails, nothing is activated.
-reg_add "$PRODUCT_KEY\\Installer\\profiles" /v Broken /t REG_SZ /d ""
-e2e_msiexec /i product unreadable "QVR_CAD=ProductType=vmobfs|Profiles=1"
-[ "$E2E_RC" -eq 67 ] || e2e_fail "activation on unreadable declarations returned $E2E_RC, not 1603"
-e2e_expect unreadable "^ReadProfiles: value Broken is empty$" "the reader's line"
-e2e_expect unreadable "${PREFIX}MsiProductActivate: Initialize failed, nothing was activated$" "the action's line"
-e2e_expect_not unreadable "ActivateProduct entry point" "no activation"
-e2e_expect unreadable "$END_FAILED" "end record"
-[ "$(store_state)" = "$state_before" ] || e2e_fail "the failed Initialize changed the profile store"
-expect_value "failed Initialize" "$PRODUCT_KEY\\environment" ProductType "REG_SZ vmobpc"
-reg_exe delete "$PRODUCT_KEY\\Installer\\profiles" /v Broken /f >/dev/null
-
-# An exception thrown by the framework while the profiles are written.
-VTCORE_FAULT=throw=installed e2e_msiexec /i product exception "QVR_CAD=ProductType=vmobpc|Profiles=1"
-[ "$E2E_RC" -eq 67 ] || e2e_fail "activation with a throwing framework returned $E2E_RC, not 1603"
-e2e_expect exception "^ActivateProduct: unexpected exception: vtcore: SetValue of installed threw$" "exception line"
-e2e_expect exception "$END_FAILED" "end record after the exception"
-[ -n "$(dumps)" ] || e2e_fail "no dump file after the exception"
-dumps | while read -r dump; do rm -f "$dump"; done
-
-# vmobpc to vmobfs: vmobpc's resources go, then vmobfs's profiles fail.
-VTCORE_FAULT=set=installed e2e_msiexec /i product change "QVR_CAD=ProductType=vmobfs|Profiles=1"
-[ "$E2E_RC" -eq 67 ] || e2e_fail "failed type change returned $E2E_RC, not 1603"
-e2e_expect change "^WriteProductType: remove ProductType value$" "old type removed"
-e2e_expect change "^WriteProfiles: can't set value installed for profile tasks\\\\Scan: 0x8000004b$" "failed step"
-e2e_expect change "^WriteProductType: set ProductType value: vmobfs$" "new type stored after the failure"
-e2e_expect change "$END_FAILED" "end record of the failed change"
-expect_value "failed change" "$PRODUCT_KEY\\environment" ProductType "REG_SZ vmobfs"
-
-e2e_msiexec /x product removal
-[ "$E2E_RC" -eq 0 ] || e2e_fail "removal returned $E2E_RC"
-e2e_expect removal "^ReadProductType: current product type is vmobfs$" "the removal finds the stored type"
-rm -f "$PRODUCT_DIR/profiles.xml.store"
+forget_case
 rmdir "$PRODUCT_DIR" 2>/dev/null
 
 e2e_finish
