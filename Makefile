@@ -1,13 +1,14 @@
 # make demo: build, then install the demo package under Wine and show the
 #            module's lines from the installer log.
 # make test: build both architectures and the native units, run every test.
+# make stats: production and test lines of the tracked sources.
 BUILD ?= build
 X64 := $(BUILD)/x64
 X86 := $(BUILD)/x86
 NATIVE := $(BUILD)/native
 JOBS ?= 2
 
-.PHONY: all bootstrap build x64 x86 native test demo clean
+.PHONY: all bootstrap build x64 x86 native test demo stats clean
 
 all: build
 
@@ -39,6 +40,9 @@ test: build
 
 demo: x64
 	@scripts/demo.sh $(X64)
+
+stats:
+	@scripts/stats.sh
 
 clean:
 	rm -rf $(BUILD)

@@ -1,0 +1,415 @@
+#!/usr/bin/env bash
+# Mutation check of the test suite (not part of `make test`). Each entry of
+# the table below plants one realistic fault in the module's production code;
+# the whole suite (unit and end-to-end) must fail for it.
+#
+#   scripts/mutants.sh              every mutant
+#   scripts/mutants.sh 3 17         only mutants 3 and 17
+#   scripts/mutants.sh --list       the table, each entry checked against this checkout
+#   scripts/mutants.sh --baseline   first run the unmutated suite once (and stop if it fails)
+#
+# The mutants run in a worktree of HEAD (build/mutants/src, detached, reset to
+# HEAD on every run: uncommitted changes are not part of the check), built
+# once as the Makefile builds build/x64 (build/mutants/x64, with its own
+# private Wine prefix). For each mutant: restore the tree, plant the fault,
+# rebuild incrementally and run `ctest --stop-on-failure`. A mutant is
+# "caught" when the build or a test fails, "missed" when the suite passes,
+# and "stale" when its original text is not found exactly once in its file
+# (the code moved on: update the entry). Logs: build/mutants/logs/<id>.*.log.
+#
+# Exit status 0 whatever was missed (this is a report); non-zero only when the
+# harness fails (unknown id, worktree, configure, base build or prefix).
+#
+# Table format: "@ ID FILE", "= description", then the original lines, each
+# as "- TEXT", and the replacement lines, each as "+ TEXT" (none: the lines
+# are deleted). Texts are whole lines, compared exactly.
+set -euo pipefail
+here=$(cd "$(dirname "$0")" && pwd)
+repo=$(git -C "$here/.." rev-parse --show-toplevel)
+base="$repo/build/mutants"
+src="$base/src"
+x64="$base/x64"
+logs="$base/logs"
+jobs=2
+
+table() {
+  cat <<'TABLE'
+@ 1 Custom_Actions/qvrinst/key_value_list.cpp
+= a repeated key: the last occurrence wins
+-   if (state == State::InValue) {
+-     pairs_.emplace(key, value);
++   if (state == State::InValue) {
++     pairs_.insert_or_assign(key, value);
+
+@ 2 Custom_Actions/qvrinst/key_value_list.cpp
+= a trailing key without '=' is accepted
+-   parse_failed_ = state != State::ExpectKey;
++   parse_failed_ = state == State::Error;
+
+@ 3 Custom_Actions/qvrinst/custom_actions.cpp
+= a resource switch is on for any non-empty value, not only "1"
+-   auto on = [&](const wchar_t* key) { return parameters.GetValue(key) == L"1"; };
++   auto on = [&](const wchar_t* key) { return !parameters.GetValue(key).empty(); };
+
+@ 4 Custom_Actions/qvrinst/custom_actions.cpp
+= malformed CustomActionData reports success
+-   if (!data.empty() && !parameters.Parse(data)) return kInstallFailure;
++   if (!data.empty() && !parameters.Parse(data)) return ERROR_SUCCESS;
+
+@ 5 Custom_Actions/qvrinst/custom_actions.cpp
+= the last character of CustomActionData is lost
+-   text.assign(buffer.get(), size);
++   text.assign(buffer.get(), size - 1);
+
+@ 6 Custom_Actions/qvrinst/msi_log.cpp
+= the time stamp's brackets in log lines are not escaped
+-   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [\\[]%02d:%02d:%02d:%03d[\\]]: ",
++   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [%02d:%02d:%02d:%03d]: ",
+
+@ 7 component/oxa/trace/msi_tracer.cpp
+= braces in framework records are not escaped
+-     case L'{': return L"[\\{]";
+-     case L'}': return L"[\\}]";
+
+@ 8 Custom_Actions/COMMON/vantor_tm_profiles.cpp
+= square brackets in the profile context's lines are not escaped
+-     if (*unit == L'[' || *unit == L']' || *unit == L'{' || *unit == L'}') {
++     if (*unit == L'{' || *unit == L'}') {
+
+@ 9 Custom_Actions/qvrinst/crash_dump.cpp
+= the dump name has day and month swapped
+-                  now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
++                  now.wDay, now.wMonth, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
+
+@ 10 Custom_Actions/qvrinst/exception_boundary.cpp
+= an exception caught at an edge writes no dump
+-   WriteRequestedDump();
+-   try {
++   try {
+
+@ 11 Custom_Actions/qvrinst/feature_model.cpp
+= small-office version 6.2 no longer counts as at most 6.2
+-   return major < 6 || (major == 6 && minor <= 2);
++   return major < 6 || (major == 6 && minor < 2);
+
+@ 12 Custom_Actions/qvrinst/installer_features.cpp
+= a feature without a readable "installed" value counts as not installed
+-   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return true;
++   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return false;
+
+@ 13 Custom_Actions/qvrinst/installer_environment.cpp
+= the product environment key is opened for reading only
+-   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), 0x2001F);
++   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), KEY_READ);
+
+@ 14 Custom_Actions/qvrinst/activation_sequences.cpp
+= a type switch deactivates the registry flags before it unregisters the plugins
+-     if (!steps.UnregisterPlugins(current)) return false;
+-     if (!steps.DeactivateRegistry(current)) return false;
++     if (!steps.DeactivateRegistry(current)) return false;
++     if (!steps.UnregisterPlugins(current)) return false;
+
+@ 15 Custom_Actions/qvrinst/activation_sequences.cpp
+= an activation failing after a type change clears the stored type instead of storing the new one
+-   if (typeChanged) steps.WriteProductType(target);
++   if (typeChanged) steps.WriteProductType(L"");
+
+@ 16 Custom_Actions/qvrinst/installer.cpp
+= Initialize without a product type targets no type instead of the stored one
+-     targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
++     targetProductType_ = productType ? std::wstring(productType) : std::wstring();
+
+@ 17 activators/registry_values.cpp
+= registry flags declared for HKCU are written to HKLM
+-   if (root == L"HKCU") return HKEY_CURRENT_USER;
+
+@ 18 activators/proto_handler_registrar.cpp
+= a scheme of 24 characters no longer fits the enumeration buffer
+- constexpr DWORD kSchemeBufferChars = 25;
++ constexpr DWORD kSchemeBufferChars = 24;
+
+@ 19 activators/process_launcher.cpp
+= the plugin time limit is ignored: a process still running counts as completed
+-   if (WaitForSingleObject(process.Get(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
++   WaitForSingleObject(process.Get(), timeLimitMs_);
+
+@ 20 activators/process_launcher.cpp
+= the waiver is granted after the process was resumed
+-   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
+- 
+-   if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
+-     // A process that can never start would only be waited for and left behind.
+-     TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
+-     return LaunchResult::kCreationFailed;
+-   }
++   if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
++     // A process that can never start would only be waited for and left behind.
++     TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
++     return LaunchResult::kCreationFailed;
++   }
++   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
+
+@ 21 activators/plugins.cpp
+= a plugin command that exits with a non-zero code counts as succeeded
+-   return launched == LaunchResult::kCompleted && exitCode == 0;
++   return launched == LaunchResult::kCompleted;
+
+@ 22 activators/profiles.cpp
+= only the last DisabledProductTypes entry decides whether a profile is disabled
+-     for (const auto& type : feature.disabledProductTypes) disabled = disabled || type == productType;
++     for (const auto& type : feature.disabledProductTypes) disabled = type == productType;
+
+@ 23 platform/util/scoped_reg_key.cpp
+= a REG_EXPAND_SZ value is read as a string
+-     if (result != ERROR_SUCCESS || type != REG_SZ) {
++     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+
+@ 24 platform/util/reg_utils.cpp
+= OpenForRead does not ask for KEY_READ
+-   return Open(root, path, extraAccess | KEY_READ, useThreadUserRoot);
++   return Open(root, path, extraAccess, useThreadUserRoot);
+
+@ 25 platform/util/privileges.cpp
+= a privilege is adjusted with "enabled by default" instead of "enabled"
+-     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
++     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED_BY_DEFAULT;
+
+@ 26 platform/product_info/product_info.cpp
+= the current directory is searched for product_info.dll before the module's folder
+-     directories.push_back(std::move(current));
++     directories.insert(directories.begin(), std::move(current));
+
+@ 27 platform/product_info/product_info_record.cpp
+= upper-case hex digits in a product GUID are rejected
+-   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+
+@ 28 component/oxa/system/file/path.cpp
+= ".." above the root of an absolute path is kept
+-       else if (!absolute)
+-         components.push_back(component);
++       else
++         components.push_back(component);
+
+@ 29 component/oxa/system/file/detail/filesystem_impl.cpp
+= OpenFile with CREATE_NEW replaces an existing file
+-         opened->handle_ = CreateWithReadSharing(path, access, CREATE_NEW);
++         opened->handle_ = CreateWithReadSharing(path, access, CREATE_ALWAYS);
+
+@ 30 component/oxa/text/utf.cpp
+= UTF-8 encoded surrogates are accepted
+-     if (lead == 0xED) high = 0x9F;
+
+@ 31 cleaner/dir_utils.cpp
+= RecursiveDelete of a directory link deletes the content of its target
+-   if (IsLink(attributes)) return RemoveLink(path);
+
+@ 32 Custom_Actions/qvrinst/log_sink_provider.cpp
+= the ProductInfoDLL environment variable is ignored
+-     const std::wstring path = FileSystemObjectExists(fromEnvironment) ? fromEnvironment : LocateProductInfoLibrary();
++     const std::wstring path = LocateProductInfoLibrary();
+
+@ 33 platform/product_info/common_reg_keys.cpp
+= the self-unregistration key path names the Selfregs key
+-   keys[kSelfunregsKey] = installer + L"\\Selfunregs";
++   keys[kSelfunregsKey] = installer + L"\\Selfregs";
+
+@ 34 Custom_Actions/COMMON/product_variables.cpp
+= references inside a product variable's value are not expanded
+-     position = open;
++     position = open + value.size();
+TABLE
+}
+
+# The table's reader: list, ids, desc ID, apply ID ROOT (exit 3: stale).
+helper=$(cat <<'PY'
+import sys
+
+def parse(text):
+    entries, order, cur = {}, [], None
+    for number, line in enumerate(text.splitlines(), 1):
+        if line.startswith("@ "):
+            parts = line.split(None, 2)
+            if len(parts) != 3 or parts[1] in entries:
+                sys.exit(f"mutant table line {number}: bad or repeated id: {line}")
+            cur = {"id": parts[1], "file": parts[2], "desc": None, "old": [], "new": []}
+            entries[parts[1]] = cur
+            order.append(parts[1])
+        elif cur is None or not line.strip():
+            if line.strip():
+                sys.exit(f"mutant table line {number}: text outside an entry")
+        elif line.startswith("= "):
+            cur["desc"] = line[2:]
+        elif line[:2] in ("- ", "+ ") or line in ("-", "+"):
+            if line[0] == "-" and cur["new"]:
+                sys.exit(f"mutant table line {number}: original text after the replacement")
+            cur["old" if line[0] == "-" else "new"].append(line[2:])
+        else:
+            sys.exit(f"mutant table line {number}: unknown line: {line}")
+    for e in entries.values():
+        if not e["desc"] or not e["old"]:
+            sys.exit(f"mutant {e['id']}: description or original text missing")
+        e["old"] = "".join(l + "\n" for l in e["old"])
+        e["new"] = "".join(l + "\n" for l in e["new"])
+    return entries, order
+
+def occurrences(root, e):
+    try:
+        with open(f"{root}/{e['file']}", encoding="utf-8", newline="") as f:
+            content = f.read()
+    except FileNotFoundError:
+        return None, 0
+    # Whole lines only: the text must start at a line's start.
+    return content, ("\n" + content).count("\n" + e["old"])
+
+entries, order = parse(sys.stdin.read())
+command, args = sys.argv[1], sys.argv[2:]
+if command == "ids":
+    print(" ".join(order))
+elif command == "desc":
+    e = entries[args[0]]
+    print(f"{e['file']}: {e['desc']}")
+elif command == "list":
+    for i in order:
+        e = entries[i]
+        _, count = occurrences(args[0], e)
+        state = "" if count == 1 else f"  [stale: original found {count} times]"
+        print(f"{i:>3}  {e['file']:<48} {e['desc']}{state}")
+elif command == "apply":
+    e = entries[args[0]]
+    content, count = occurrences(args[1], e)
+    if count != 1:
+        print(f"original text found {count} times in {e['file']}", file=sys.stderr)
+        sys.exit(3)
+    at = ("\n" + content).index("\n" + e["old"])
+    with open(f"{args[1]}/{e['file']}", "w", encoding="utf-8", newline="") as f:
+        f.write(content[:at] + e["new"] + content[at + len(e["old"]):])
+else:
+    sys.exit(f"unknown helper command {command}")
+PY
+)
+mutant_table() { table | python3 -c "$helper" "$@"; }
+
+baseline=0
+wanted=()
+for arg in "$@"; do
+  case "$arg" in
+    --list) mutant_table list "$repo"; exit 0 ;;
+    --baseline) baseline=1 ;;
+    -h|--help) sed -n '2,/^set -euo/p' "$0" | sed '$d; s/^# \{0,1\}//'; exit 0 ;;
+    -*) echo "mutants: unknown option $arg" >&2; exit 2 ;;
+    *) wanted+=("$arg") ;;
+  esac
+done
+ids=$(mutant_table ids) || exit 1
+read -r -a all_ids <<<"$ids"
+if [ ${#wanted[@]} -eq 0 ]; then
+  wanted=("${all_ids[@]}")
+else
+  for id in "${wanted[@]}"; do
+    [[ " ${all_ids[*]} " == *" $id "* ]] || { echo "mutants: no mutant $id" >&2; exit 2; }
+  done
+fi
+
+mkdir -p "$base" "$logs"
+exec 9>"$base/lock"
+flock -n 9 || { echo "mutants: another run uses $base" >&2; exit 1; }
+
+# The tree under test: HEAD, detached.
+head=$(git -C "$repo" rev-parse HEAD)
+git -C "$repo" worktree prune
+if [ ! -e "$src/.git" ]; then
+  git -C "$repo" worktree add -q --detach "$src" "$head"
+fi
+git -C "$src" reset -q --hard "$head"
+git -C "$src" clean -q -fdx
+echo "mutants: tree $(git -C "$src" log -1 --format='%h %s')"
+
+server_started=0
+cleanup() {
+  git -C "$src" checkout -q -- . 2>/dev/null || true
+  if [ "$server_started" -eq 1 ]; then "$src/scripts/wine-prefix.sh" stop "$x64" || true; fi
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+"$src/scripts/bootstrap.sh"
+# As the Makefile configures build/x64, without the x86 tree: its binaries
+# would not be those of the mutant.
+if [ ! -f "$x64/CMakeCache.txt" ]; then
+  cmake -S "$src" -B "$x64" -DCMAKE_TOOLCHAIN_FILE="$src/cmake/toolchain-mingw-x86_64.cmake" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$logs/configure.log" 2>&1 \
+    || { echo "mutants: configure failed, see $logs/configure.log" >&2; exit 1; }
+fi
+started=$SECONDS
+if ! cmake --build "$x64" -j"$jobs" >"$logs/base-build.log" 2>&1; then
+  echo "mutants: the unmutated tree does not build, see $logs/base-build.log" >&2
+  exit 1
+fi
+echo "mutants: base build $((SECONDS - started)) s"
+
+start_prefix() {
+  "$src/scripts/wine-prefix.sh" start "$x64" || { echo "mutants: the Wine prefix did not start" >&2; exit 1; }
+  server_started=1
+}
+# A test cut off by a failure may leave processes in the prefix: the server
+# is restarted after every failing run.
+restart_prefix() {
+  "$src/scripts/wine-prefix.sh" stop "$x64" || true
+  (source "$src/scripts/wine-env.sh" "$x64" && "$WINESERVER" -w) 2>/dev/null || true
+  start_prefix
+}
+start_prefix
+
+run_suite() {  # LOG: 0 when every test passed
+  (cd "$x64" && ctest --stop-on-failure -j"$jobs" --timeout 600 --output-on-failure) >"$1" 2>&1
+}
+failed_test() {  # LOG: the first failed test's name
+  local name
+  name=$(sed -n '/The following tests FAILED:/,$ { s/^[[:space:]]*[0-9]* - \([^ ]*\).*/\1/p }' "$1" | head -1)
+  echo "${name:-see $1}"
+}
+
+if [ "$baseline" -eq 1 ]; then
+  started=$SECONDS
+  if ! run_suite "$logs/baseline.test.log"; then
+    echo "mutants: the unmutated suite fails ($(failed_test "$logs/baseline.test.log")), see $logs/baseline.test.log" >&2
+    exit 1
+  fi
+  echo "mutants: baseline passed, $((SECONDS - started)) s"
+fi
+
+caught=0 missed=0 stale=0
+for id in "${wanted[@]}"; do
+  desc=$(mutant_table desc "$id")
+  git -C "$src" checkout -q -- .
+  rm -f "$logs/$id".*.log
+  set +e
+  mutant_table apply "$id" "$src" 2>"$logs/$id.apply.log"
+  applied=$?
+  set -e
+  if [ "$applied" -eq 3 ]; then
+    stale=$((stale + 1))
+    printf 'stale   %3s  %s (%s)\n' "$id" "$desc" "$(cat "$logs/$id.apply.log")"
+    continue
+  elif [ "$applied" -ne 0 ]; then
+    echo "mutants: mutant $id could not be applied, see $logs/$id.apply.log" >&2
+    exit 1
+  fi
+  started=$SECONDS
+  if ! cmake --build "$x64" -j"$jobs" >"$logs/$id.build.log" 2>&1; then
+    caught=$((caught + 1))
+    printf 'caught  %3s  %s (build, %d s)\n' "$id" "$desc" $((SECONDS - started))
+    continue
+  fi
+  if run_suite "$logs/$id.test.log"; then
+    missed=$((missed + 1))
+    printf 'missed  %3s  %s (%d s)\n' "$id" "$desc" $((SECONDS - started))
+  else
+    caught=$((caught + 1))
+    printf 'caught  %3s  %s (%s, %d s)\n' "$id" "$desc" "$(failed_test "$logs/$id.test.log")" $((SECONDS - started))
+    restart_prefix
+  fi
+done
+git -C "$src" checkout -q -- .
+echo "mutants: $caught caught, $missed missed, $stale stale of ${#wanted[@]}"
+exit 0
