@@ -29,8 +29,9 @@ void Unlock() { InterlockedExchange(&g_preparationLock, 0); }
 bool ExpandTempDirectory() {
   // Wine (and Windows) leave an unset variable as it stands and still report
   // its length: "%TEMP%" unexpanded is as much a failure as a zero result.
+  // Any other '%' belongs to the folder (folder and user names may hold one).
   const DWORD expanded = ExpandEnvironmentStringsW(L"%TEMP%", g_tempDirectory, MAX_PATH);
-  if (expanded == 0 || expanded > MAX_PATH || wcschr(g_tempDirectory, L'%') != nullptr) {
+  if (expanded == 0 || expanded > MAX_PATH || wcscmp(g_tempDirectory, L"%TEMP%") == 0) {
     g_tempDirectory[0] = L'\0';
     return false;
   }

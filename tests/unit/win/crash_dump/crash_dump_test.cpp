@@ -130,6 +130,21 @@ int ChildSecondInstallation() {
   return 0;
 }
 
+// With TEMP set to `folder` (which holds a '%'), the module loads and the
+// writer is prepared.
+int ChildPercentSign(const std::wstring& folder) {
+  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str())) return 50;
+  SetUnhandledExceptionFilter(SentinelFilter);
+  const HMODULE module = LoadLibraryW(ModulePath().c_str());
+  if (!module) return 51;
+  FreeLibrary(module);
+  bool prepared = false;
+  qvr::InstallCrashDumpFilter(prepared);
+  if (!prepared) return 52;
+  SetUnhandledExceptionFilter(SentinelFilter);
+  return 0;
+}
+
 // Runs a scenario when this process was started as a child, before
 // GoogleTest sees the command line.
 const bool g_childChecked = [] {
@@ -142,6 +157,7 @@ const bool g_childChecked = [] {
   const std::wstring scenario = words[2];
   int result = 2;
   if (scenario == L"dump" && count == 4) result = ChildDumpOnRequest(words[3]);
+  if (scenario == L"percent" && count == 4) result = ChildPercentSign(words[3]);
   if (scenario == L"no-temp") result = ChildWithoutTemp();
   if (scenario == L"second-installation") result = ChildSecondInstallation();
   ExitProcess(static_cast<UINT>(result));
@@ -176,15 +192,15 @@ ChildRun RunChild(const std::wstring& arguments) {
   return run;
 }
 
-// A folder of this test in the prefix's temporary folder, removed with what
-// it holds.
+// A folder of this test in the prefix's temporary folder (its name ends with
+// `suffix`), removed with what it holds.
 class TestTempFolder {
  public:
-  TestTempFolder() {
+  explicit TestTempFolder(const std::wstring& suffix = L"") {
     wchar_t temp[MAX_PATH];
     const DWORD length = GetTempPathW(MAX_PATH, temp);
     EXPECT_TRUE(length > 0 && length < MAX_PATH);
-    path_ = std::wstring(temp) + L"qvr_crash_dump_" + std::to_wstring(GetCurrentProcessId());
+    path_ = std::wstring(temp) + L"qvr_crash_dump_" + std::to_wstring(GetCurrentProcessId()) + suffix;
     EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << GetLastError();
   }
   ~TestTempFolder() {
@@ -246,6 +262,13 @@ TEST(CrashDump, DumpOnRequestWritesAFullDumpAndContinues) {
   // The filter names the file "<TEMP>/<name>".
   const std::wstring expected = temp.Path() + L"/" + name;
   EXPECT_NE(GetFileAttributesW(expected.c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(CrashDump, TempWithAPercentSignIsSet) {
+  // '%' is legal in folder and user names.
+  TestTempFolder temp(L"_x%y");
+  const ChildRun child = RunChild(L"percent \"" + temp.Path() + L"\"");
+  EXPECT_EQ(child.exitCode, 0u) << "failed at step " << child.exitCode;
 }
 
 TEST(CrashDump, WithoutTempTheModuleDoesNotLoadButTheFilterIsInstalled) {
