@@ -1,8 +1,12 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 
+#include "platform/util/scoped_handle.h"
+
 #include <dbghelp.h>
+#include <sddl.h>
 
 #include <cwchar>
+#include <memory>
 
 namespace qvr {
 namespace {
@@ -75,29 +79,58 @@ LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
 
 namespace {
 
-void WriteDump(EXCEPTION_POINTERS* exception) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
-  if (process) {
-    if (g_writeDump) {
-      SYSTEMTIME now;
-      GetLocalTime(&now);
-      wchar_t name[520];
-      _snwprintf(name, 520, L"%s/%s.21.26.0.0_%02u.%02u_%02u.%02u_%u.SETUP.%s.dmp", g_tempDirectory, g_dumpName,
-                 now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
-      name[519] = L'\0';
-      HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        MINIDUMP_EXCEPTION_INFORMATION info;
-        info.ThreadId = GetCurrentThreadId();
-        info.ExceptionPointers = exception;
-        info.ClientPointers = FALSE;
-        g_writeDump(process, GetCurrentProcessId(), file, MiniDumpWithFullMemory, &info, nullptr, nullptr);
-        CloseHandle(file);
-      }
-    }
-    CloseHandle(process);
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
+// A dump holds the whole memory of the process: only SYSTEM and the
+// administrators may open it.
+constexpr wchar_t kDumpAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Names tried before giving up: the plain name, then a counter before ".dmp".
+constexpr unsigned kDumpNameTries = 16;
+
+// A new file in TEMP; a name that exists is never opened. Deferred custom
+// actions run as SYSTEM, with TEMP in the system's temporary folder, where
+// any user may plant a file or a link under the name of the next dump.
+HANDLE CreateDumpFile() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDumpAccess, SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  const LocalMemory descriptorOwner(descriptor);
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  for (unsigned attempt = 1; attempt <= kDumpNameTries; ++attempt) {
+    wchar_t counter[12] = L"";
+    if (attempt > 1) _snwprintf(counter, 12, L".%u", attempt);
+    wchar_t name[520];
+    _snwprintf(name, 520, L"%s/%s.21.26.0.0_%02u.%02u_%02u.%02u_%u.SETUP.%s%s.dmp", g_tempDirectory, g_dumpName,
+               now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
+               counter);
+    name[519] = L'\0';
+    const HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    // Taken (a file, a link, a folder we may not open): the next name.
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return nullptr;
   }
+  return nullptr;
+}
+
+void WriteDump(EXCEPTION_POINTERS* exception) {
+  if (!g_writeDump) return;
+  const ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+  if (!process) return;
+  const ScopedHandle file(CreateDumpFile());
+  if (!file) return;
+  MINIDUMP_EXCEPTION_INFORMATION info;
+  info.ThreadId = GetCurrentThreadId();
+  info.ExceptionPointers = exception;
+  info.ClientPointers = FALSE;
+  g_writeDump(process.Get(), GetCurrentProcessId(), file.Get(), MiniDumpWithFullMemory, &info, nullptr, nullptr);
 }
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The crash dump filter: a full memory dump in %TEMP% for an unhandled
 // exception, and a dump on request (exception 0x42849FD0) after which the
-// program continues.
+// program continues. Each dump is a new file (a name that exists is never
+// opened; the next one is tried) that only SYSTEM and the administrators may
+// open.
 #pragma once
 
 #include <windows.h>
