@@ -18,9 +18,12 @@ wchar_t g_tempDirectory[MAX_PATH];
 MiniDumpWriteDumpFn g_writeDump = nullptr;
 const wchar_t* g_dumpName = L"";
 volatile LONG g_preparationLock = 0;
+// The thread writing a dump, 0 when none: DbgHelp is single-threaded, so
+// dumps are written one at a time.
+volatile LONG g_dumpingThread = 0;
 
-void Lock() {
-  for (int spins = 0; InterlockedExchange(&g_preparationLock, 1) == 1;) {
+void Acquire(volatile LONG& lock, LONG owner) {
+  for (int spins = 0; InterlockedCompareExchange(&lock, owner, 0) != 0;) {
     if (spins < 4000)
       ++spins;
     else
@@ -28,7 +31,7 @@ void Lock() {
   }
 }
 
-void Unlock() { InterlockedExchange(&g_preparationLock, 0); }
+void Release(volatile LONG& lock) { InterlockedExchange(&lock, 0); }
 
 bool ExpandTempDirectory() {
   // Wine (and Windows) leave an unset variable as it stands and still report
@@ -70,10 +73,10 @@ void SetCrashDumpName(const wchar_t* name) { g_dumpName = name; }
 
 LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
   prepared = true;
-  Lock();
+  Acquire(g_preparationLock, 1);
   if (!g_writeDump) prepared = Prepare();
   LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(CrashDumpFilter);
-  Unlock();
+  Release(g_preparationLock);
   return previous;
 }
 
@@ -133,11 +136,24 @@ void WriteDump(EXCEPTION_POINTERS* exception) {
   g_writeDump(process.Get(), GetCurrentProcessId(), file.Get(), MiniDumpWithFullMemory, &info, nullptr, nullptr);
 }
 
+// Writes the dump of `exception`; false, and nothing, while this thread
+// writes one already. A fault inside the writer (Wine 8's DbgHelp can crash
+// in its own clean-up) calls the filter again on that thread: a dump of the
+// writer would fault the same way, each one larger than the last.
+bool WriteOneDump(EXCEPTION_POINTERS* exception) {
+  const LONG self = static_cast<LONG>(GetCurrentThreadId());
+  if (g_dumpingThread == self) return false;
+  Acquire(g_dumpingThread, self);
+  WriteDump(exception);
+  Release(g_dumpingThread);
+  return true;
+}
+
 }  // namespace
 
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
-  WriteDump(exception);
+  if (!WriteOneDump(exception)) return EXCEPTION_CONTINUE_SEARCH;
   return code == kDumpRequestCode ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -149,7 +165,7 @@ void WriteRequestedDump() {
   EXCEPTION_RECORD record = {};
   record.ExceptionCode = kDumpRequestCode;
   EXCEPTION_POINTERS pointers = {&record, &context};
-  WriteDump(&pointers);
+  WriteOneDump(&pointers);
 }
 
 }  // namespace qvr
