@@ -68,10 +68,21 @@ LaunchResult ProcessLauncher::Run(const std::wstring& commandLine, std::uint32_t
     TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
     return LaunchResult::kCreationFailed;
   }
-  if (WaitForSingleObject(process.Get(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
-  DWORD ended = 0;
-  if (GetExitCodeProcess(process.Get(), &ended)) exitCode = ended;
+  if (WaitForProcess(process.Get(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
+  std::uint32_t ended = 0;
+  if (ReadExitCode(process.Get(), ended)) exitCode = ended;
   return LaunchResult::kCompleted;
+}
+
+std::uint32_t ProcessLauncher::WaitForProcess(void* process, std::uint32_t milliseconds) {
+  return WaitForSingleObject(process, milliseconds);
+}
+
+bool ProcessLauncher::ReadExitCode(void* process, std::uint32_t& exitCode) {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) return false;
+  exitCode = code;
+  return true;
 }
 
 }  // namespace qvr

@@ -25,11 +25,18 @@ class ProcessLauncher {
   // `timeLimitMs`.
   ProcessLauncher(ServiceLocator* locator, LogSink* sink, std::uint32_t timeLimitMs = kTimeLimitMs)
       : locator_(locator), sink_(sink), timeLimitMs_(timeLimitMs) {}
+  virtual ~ProcessLauncher() = default;
 
   // Runs `commandLine` (program path and arguments) in the caller's
   // environment and current directory. `exitCode` is set to 0 and, when the
   // process ended within the limit, to its exit code.
   LaunchResult Run(const std::wstring& commandLine, std::uint32_t& exitCode);
+
+ protected:
+  // The waiting of Run, as WaitForSingleObject and GetExitCodeProcess do it
+  // (failures leave their error as the last error); tests make them fail.
+  virtual std::uint32_t WaitForProcess(void* process, std::uint32_t milliseconds);
+  virtual bool ReadExitCode(void* process, std::uint32_t& exitCode);
 
  private:
   ServiceLocator* locator_;
