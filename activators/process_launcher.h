@@ -13,7 +13,7 @@ class ServiceLocator;
 
 enum class LaunchResult : int {
   kCompleted = 0,       // the process ran to its end
-  kCreationFailed = 1,  // the process could not be created
+  kCreationFailed = 1,  // the process could not be created, or not started (it was terminated)
   kTimedOut = 2,        // still running at the time limit; left running
 };
 
@@ -29,7 +29,8 @@ class ProcessLauncher {
 
   // Runs `commandLine` (program path and arguments) in the caller's
   // environment and current directory. `exitCode` is set to 0 and, when the
-  // process ended within the limit, to its exit code.
+  // process ended within the limit, to its exit code. Never throws: an
+  // exception of the host's callbacks is logged and fails the launch.
   LaunchResult Run(const std::wstring& commandLine, std::uint32_t& exitCode);
 
  protected:
@@ -39,6 +40,8 @@ class ProcessLauncher {
   virtual bool ReadExitCode(void* process, std::uint32_t& exitCode);
 
  private:
+  LaunchResult Launch(const std::wstring& commandLine, std::uint32_t& exitCode);
+
   ServiceLocator* locator_;
   LogSink* sink_;
   std::uint32_t timeLimitMs_;
