@@ -136,9 +136,22 @@ LaunchResult ProcessLauncher::Launch(const std::wstring& commandLine, std::uint3
   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
   if (!process.Start()) return LaunchResult::kCreationFailed;
 
-  if (WaitForProcess(process.Process(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
+  const std::uint32_t waited = WaitForProcess(process.Process(), timeLimitMs_);
+  if (waited == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
+  if (waited != WAIT_OBJECT_0) {
+    const DWORD error = GetLastError();
+    LogLine(sink_, kLogError, L"Failed to wait for process %u: result 0x%08X, error %u",
+            static_cast<unsigned>(created.dwProcessId), static_cast<unsigned>(waited), static_cast<unsigned>(error));
+    return LaunchResult::kWaitFailed;
+  }
   std::uint32_t ended = 0;
-  if (ReadExitCode(process.Process(), ended)) exitCode = ended;
+  if (!ReadExitCode(process.Process(), ended)) {
+    const DWORD error = GetLastError();
+    LogLine(sink_, kLogError, L"Failed to read the exit code of process %u: %u",
+            static_cast<unsigned>(created.dwProcessId), static_cast<unsigned>(error));
+    return LaunchResult::kWaitFailed;
+  }
+  exitCode = ended;
   return LaunchResult::kCompleted;
 }
 

@@ -15,6 +15,7 @@ enum class LaunchResult : int {
   kCompleted = 0,       // the process ran to its end
   kCreationFailed = 1,  // the process could not be created, or not started (it was terminated)
   kTimedOut = 2,        // still running at the time limit; left running
+  kWaitFailed = 3,      // started, but its end or its exit code could not be learnt; left as it is
 };
 
 class ProcessLauncher {

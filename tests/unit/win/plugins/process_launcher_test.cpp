@@ -1,6 +1,7 @@
 // The plugin launcher against the probe program: exit codes, processes that
 // cannot be created or do not end, the waiver asked of the host's service
-// locator while the new process is still suspended, and callbacks that throw.
+// locator while the new process is still suspended, callbacks that throw and
+// waits that fail.
 #include "activators/process_launcher.h"
 
 #include "tests/support/recording_sink.h"
@@ -18,6 +19,12 @@ using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
 using testing::ElementsAre;
 using testing::IsEmpty;
+
+std::wstring Text(const std::wstring& format, unsigned value) {
+  wchar_t text[200];
+  swprintf(text, 200, format.c_str(), value);
+  return text;
+}
 
 TEST(ProcessLauncher, WaitsForTheProcessAndHandsBackItsExitCode) {
   static_assert(ProcessLauncher::kTimeLimitMs == 60000);
@@ -168,5 +175,61 @@ TEST_P(ThrowingCallback, NeverLeavesRunNorASuspendedProcess) {
 
 INSTANTIATE_TEST_SUITE_P(Callbacks, ThrowingCallback, testing::ValuesIn(kThrowCases),
                          [](const testing::TestParamInfo<ThrowCase>& info) { return std::string(info.param.name); });
+
+// A launcher whose waiting fails at one step, after the process has ended
+// (so that none is left behind).
+class FailingWaitLauncher final : public ProcessLauncher {
+ public:
+  enum class Step { kWait, kExitCode };
+  FailingWaitLauncher(Step step, qvr::LogSink* sink) : ProcessLauncher(nullptr, sink), step_(step) {}
+
+ protected:
+  std::uint32_t WaitForProcess(void* process, std::uint32_t) override {
+    const std::uint32_t waited = ProcessLauncher::WaitForProcess(process, INFINITE);
+    if (step_ != Step::kWait) return waited;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  bool ReadExitCode(void* process, std::uint32_t& exitCode) override {
+    if (step_ != Step::kExitCode) return ProcessLauncher::ReadExitCode(process, exitCode);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+
+ private:
+  Step step_;
+};
+
+struct WaitCase {
+  const char* name;
+  FailingWaitLauncher::Step step;
+  const wchar_t* errorLine;  // with the process id
+};
+
+constexpr WaitCase kWaitCases[] = {
+    {"WaitFailed", FailingWaitLauncher::Step::kWait, L"Failed to wait for process %u: result 0xFFFFFFFF, error 6"},
+    {"ExitCodeUnreadable", FailingWaitLauncher::Step::kExitCode, L"Failed to read the exit code of process %u: 5"},
+};
+
+void PrintTo(const WaitCase& row, std::ostream* out) { *out << row.name; }
+
+class FailingWait : public testing::TestWithParam<WaitCase> {};
+
+TEST_P(FailingWait, IsAFailedLaunchWithItsError) {
+  const WaitCase& row = GetParam();
+  ProbeRecord record;
+  RecordingSink sink;
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(FailingWaitLauncher(row.step, &sink).Run(record.Command(L"exit=7 waited"), exitCode),
+            LaunchResult::kWaitFailed);
+  // Neither the code of a process still running (259) nor any other.
+  EXPECT_EQ(exitCode, 0u);
+  const auto runs = record.Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(Text(row.errorLine, runs[0].processId)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailingWait, testing::ValuesIn(kWaitCases),
+                         [](const testing::TestParamInfo<WaitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
