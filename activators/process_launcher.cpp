@@ -6,6 +6,7 @@
 
 #include <windows.h>
 
+#include <exception>
 #include <memory>
 #include <vector>
 
@@ -18,8 +19,41 @@ static_assert(sizeof(void*) != 4 || sizeof(STARTUPINFOW) == 68);
 // A locator that answers success without a service has none to give.
 constexpr std::int32_t kNoService = static_cast<std::int32_t>(0x80004003u);  // E_POINTER
 
+// TerminateProcess only begins the end of a process: it is waited for, so
+// that the caller never meets it again, but not for ever.
+constexpr DWORD kTerminationWaitMs = 10000;
+
+// What the exception being handled says; called in a catch block only.
+const char* CurrentExceptionText() noexcept {
+  try {
+    throw;
+  } catch (const std::exception& error) {
+    return error.what();
+  } catch (...) {
+    return "unknown exception";
+  }
+}
+
+// An error line written while an exception is handled: the sink is the
+// host's too, and may throw as well.
+template <class... Args>
+void LogFailure(LogSink* sink, const wchar_t* format, Args... args) noexcept {
+  try {
+    LogLine(sink, kLogError, format, args...);
+  } catch (...) {
+  }
+}
+
+// Releases a waiver service; a release that throws costs a line.
 struct WaiverRelease {
-  void operator()(WaiverService* service) const { service->Release(); }
+  LogSink* sink;
+  void operator()(WaiverService* service) const noexcept {
+    try {
+      service->Release();
+    } catch (...) {
+      LogFailure(sink, L"Waiver release failed: %hs", CurrentExceptionText());
+    }
+  }
 };
 using WaiverServicePtr = std::unique_ptr<WaiverService, WaiverRelease>;
 
@@ -28,25 +62,63 @@ using WaiverServicePtr = std::unique_ptr<WaiverService, WaiverRelease>;
 WaiverServicePtr GrantWaiver(ServiceLocator* locator, LogSink* sink, DWORD processId) {
   if (!locator) {
     LogLine(sink, kLogInfo, L"m_sl = null");
-    return nullptr;
+    return WaiverServicePtr(nullptr, WaiverRelease{sink});
   }
   WaiverService* service = nullptr;
   std::int32_t result = locator->GetWaiverService(&service);
   if (result >= 0 && !service) result = kNoService;
   if (result < 0) {
     LogLine(sink, kLogInfo, L"Failed to get waiver: 0x%08x", static_cast<unsigned>(result));
-    return nullptr;
+    return WaiverServicePtr(nullptr, WaiverRelease{sink});
   }
-  WaiverServicePtr owned(service);
+  WaiverServicePtr owned(service, WaiverRelease{sink});
   const std::int32_t granted = owned->GrantWaiver(static_cast<std::uint32_t>(processId));
   LogLine(sink, kLogInfo, L"Set waiver result: 0x%08X", static_cast<unsigned>(granted));
   return owned;
 }
 
+// A process created suspended, with its handles. Unless it was started, it
+// is terminated when the scope ends, whatever ended the scope: a process
+// that never starts would only be left behind.
+class SuspendedProcess {
+ public:
+  explicit SuspendedProcess(const PROCESS_INFORMATION& created)
+      : process_(created.hProcess), thread_(created.hThread) {}
+  ~SuspendedProcess() {
+    if (started_) return;
+    TerminateProcess(process_.Get(), ERROR_PROCESS_ABORTED);
+    WaitForSingleObject(process_.Get(), kTerminationWaitMs);
+  }
+  SuspendedProcess(const SuspendedProcess&) = delete;
+  SuspendedProcess& operator=(const SuspendedProcess&) = delete;
+
+  bool Start() {
+    started_ = ResumeThread(thread_.Get()) != static_cast<DWORD>(-1);
+    return started_;
+  }
+  HANDLE Process() const { return process_.Get(); }
+
+ private:
+  ScopedHandle process_;
+  ScopedHandle thread_;
+  bool started_ = false;
+};
+
 }  // namespace
 
 LaunchResult ProcessLauncher::Run(const std::wstring& commandLine, std::uint32_t& exitCode) {
   exitCode = 0;
+  try {
+    return Launch(commandLine, exitCode);
+  } catch (...) {
+    // From the host's callbacks (or memory running out): the process, when
+    // there was one, was terminated on the way here.
+    LogFailure(sink_, L"Process launch failed: %hs", CurrentExceptionText());
+    return LaunchResult::kCreationFailed;
+  }
+}
+
+LaunchResult ProcessLauncher::Launch(const std::wstring& commandLine, std::uint32_t& exitCode) {
   // CreateProcessW may write into the command line.
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');
@@ -57,21 +129,41 @@ LaunchResult ProcessLauncher::Run(const std::wstring& commandLine, std::uint32_t
                       &created))
     return LaunchResult::kCreationFailed;
 
-  // Declared first so that it is released after the handles are closed.
-  WaiverServicePtr waiver;
-  const ScopedHandle process(created.hProcess);
-  const ScopedHandle thread(created.hThread);
+  // Declared first so that it is released after the process was ended or
+  // started and its handles are closed.
+  WaiverServicePtr waiver(nullptr, WaiverRelease{sink_});
+  SuspendedProcess process(created);
   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
+  if (!process.Start()) return LaunchResult::kCreationFailed;
 
-  if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
-    // A process that can never start would only be waited for and left behind.
-    TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
-    return LaunchResult::kCreationFailed;
+  const std::uint32_t waited = WaitForProcess(process.Process(), timeLimitMs_);
+  if (waited == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
+  if (waited != WAIT_OBJECT_0) {
+    const DWORD error = GetLastError();
+    LogLine(sink_, kLogError, L"Failed to wait for process %u: result 0x%08X, error %u",
+            static_cast<unsigned>(created.dwProcessId), static_cast<unsigned>(waited), static_cast<unsigned>(error));
+    return LaunchResult::kWaitFailed;
   }
-  if (WaitForSingleObject(process.Get(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
-  DWORD ended = 0;
-  if (GetExitCodeProcess(process.Get(), &ended)) exitCode = ended;
+  std::uint32_t ended = 0;
+  if (!ReadExitCode(process.Process(), ended)) {
+    const DWORD error = GetLastError();
+    LogLine(sink_, kLogError, L"Failed to read the exit code of process %u: %u",
+            static_cast<unsigned>(created.dwProcessId), static_cast<unsigned>(error));
+    return LaunchResult::kWaitFailed;
+  }
+  exitCode = ended;
   return LaunchResult::kCompleted;
+}
+
+std::uint32_t ProcessLauncher::WaitForProcess(void* process, std::uint32_t milliseconds) {
+  return WaitForSingleObject(process, milliseconds);
+}
+
+bool ProcessLauncher::ReadExitCode(void* process, std::uint32_t& exitCode) {
+  DWORD code = 0;
+  if (!GetExitCodeProcess(process, &code)) return false;
+  exitCode = code;
+  return true;
 }
 
 }  // namespace qvr

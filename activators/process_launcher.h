@@ -13,8 +13,9 @@ class ServiceLocator;
 
 enum class LaunchResult : int {
   kCompleted = 0,       // the process ran to its end
-  kCreationFailed = 1,  // the process could not be created
+  kCreationFailed = 1,  // the process could not be created, or not started (it was terminated)
   kTimedOut = 2,        // still running at the time limit; left running
+  kWaitFailed = 3,      // started, but its end or its exit code could not be learnt; left as it is
 };
 
 class ProcessLauncher {
@@ -25,13 +26,23 @@ class ProcessLauncher {
   // `timeLimitMs`.
   ProcessLauncher(ServiceLocator* locator, LogSink* sink, std::uint32_t timeLimitMs = kTimeLimitMs)
       : locator_(locator), sink_(sink), timeLimitMs_(timeLimitMs) {}
+  virtual ~ProcessLauncher() = default;
 
   // Runs `commandLine` (program path and arguments) in the caller's
   // environment and current directory. `exitCode` is set to 0 and, when the
-  // process ended within the limit, to its exit code.
+  // process ended within the limit, to its exit code. Never throws: an
+  // exception of the host's callbacks is logged and fails the launch.
   LaunchResult Run(const std::wstring& commandLine, std::uint32_t& exitCode);
 
+ protected:
+  // The waiting of Run, as WaitForSingleObject and GetExitCodeProcess do it
+  // (failures leave their error as the last error); tests make them fail.
+  virtual std::uint32_t WaitForProcess(void* process, std::uint32_t milliseconds);
+  virtual bool ReadExitCode(void* process, std::uint32_t& exitCode);
+
  private:
+  LaunchResult Launch(const std::wstring& commandLine, std::uint32_t& exitCode);
+
   ServiceLocator* locator_;
   LogSink* sink_;
   std::uint32_t timeLimitMs_;

@@ -1,8 +1,12 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 
+#include "platform/util/scoped_handle.h"
+
 #include <dbghelp.h>
+#include <sddl.h>
 
 #include <cwchar>
+#include <memory>
 
 namespace qvr {
 namespace {
@@ -14,9 +18,12 @@ wchar_t g_tempDirectory[MAX_PATH];
 MiniDumpWriteDumpFn g_writeDump = nullptr;
 const wchar_t* g_dumpName = L"";
 volatile LONG g_preparationLock = 0;
+// The thread writing a dump, 0 when none: DbgHelp is single-threaded, so
+// dumps are written one at a time.
+volatile LONG g_dumpingThread = 0;
 
-void Lock() {
-  for (int spins = 0; InterlockedExchange(&g_preparationLock, 1) == 1;) {
+void Acquire(volatile LONG& lock, LONG owner) {
+  for (int spins = 0; InterlockedCompareExchange(&lock, owner, 0) != 0;) {
     if (spins < 4000)
       ++spins;
     else
@@ -24,13 +31,14 @@ void Lock() {
   }
 }
 
-void Unlock() { InterlockedExchange(&g_preparationLock, 0); }
+void Release(volatile LONG& lock) { InterlockedExchange(&lock, 0); }
 
 bool ExpandTempDirectory() {
   // Wine (and Windows) leave an unset variable as it stands and still report
   // its length: "%TEMP%" unexpanded is as much a failure as a zero result.
+  // Any other '%' belongs to the folder (folder and user names may hold one).
   const DWORD expanded = ExpandEnvironmentStringsW(L"%TEMP%", g_tempDirectory, MAX_PATH);
-  if (expanded == 0 || expanded > MAX_PATH || wcschr(g_tempDirectory, L'%') != nullptr) {
+  if (expanded == 0 || expanded > MAX_PATH || wcscmp(g_tempDirectory, L"%TEMP%") == 0) {
     g_tempDirectory[0] = L'\0';
     return false;
   }
@@ -65,45 +73,87 @@ void SetCrashDumpName(const wchar_t* name) { g_dumpName = name; }
 
 LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
   prepared = true;
-  Lock();
+  Acquire(g_preparationLock, 1);
   if (!g_writeDump) prepared = Prepare();
   LPTOP_LEVEL_EXCEPTION_FILTER previous = SetUnhandledExceptionFilter(CrashDumpFilter);
-  Unlock();
+  Release(g_preparationLock);
   return previous;
 }
 
 namespace {
 
-void WriteDump(EXCEPTION_POINTERS* exception) {
-  HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId());
-  if (process) {
-    if (g_writeDump) {
-      SYSTEMTIME now;
-      GetLocalTime(&now);
-      wchar_t name[520];
-      _snwprintf(name, 520, L"%s/%s.21.26.0.0_%02u.%02u_%02u.%02u_%u.SETUP.%s.dmp", g_tempDirectory, g_dumpName,
-                 now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
-      name[519] = L'\0';
-      HANDLE file = CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
-      if (file != INVALID_HANDLE_VALUE) {
-        MINIDUMP_EXCEPTION_INFORMATION info;
-        info.ThreadId = GetCurrentThreadId();
-        info.ExceptionPointers = exception;
-        info.ClientPointers = FALSE;
-        g_writeDump(process, GetCurrentProcessId(), file, MiniDumpWithFullMemory, &info, nullptr, nullptr);
-        CloseHandle(file);
-      }
-    }
-    CloseHandle(process);
+struct LocalFreer {
+  void operator()(void* memory) const { LocalFree(memory); }
+};
+using LocalMemory = std::unique_ptr<void, LocalFreer>;
+
+// A dump holds the whole memory of the process: only SYSTEM and the
+// administrators may open it.
+constexpr wchar_t kDumpAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
+
+// Names tried before giving up: the plain name, then a counter before ".dmp".
+constexpr unsigned kDumpNameTries = 16;
+
+// A new file in TEMP; a name that exists is never opened. Deferred custom
+// actions run as SYSTEM, with TEMP in the system's temporary folder, where
+// any user may plant a file or a link under the name of the next dump.
+HANDLE CreateDumpFile() {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDumpAccess, SDDL_REVISION_1, &descriptor, nullptr))
+    return nullptr;
+  const LocalMemory descriptorOwner(descriptor);
+  SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  for (unsigned attempt = 1; attempt <= kDumpNameTries; ++attempt) {
+    wchar_t counter[12] = L"";
+    if (attempt > 1) _snwprintf(counter, 12, L".%u", attempt);
+    wchar_t name[520];
+    _snwprintf(name, 520, L"%s/%s.21.26.0.0_%02u.%02u_%02u.%02u_%u.SETUP.%s%s.dmp", g_tempDirectory, g_dumpName,
+               now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
+               counter);
+    name[519] = L'\0';
+    const HANDLE file =
+        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) return file;
+    // Taken (a file, a link, a folder we may not open): the next name.
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return nullptr;
   }
+  return nullptr;
+}
+
+void WriteDump(EXCEPTION_POINTERS* exception) {
+  if (!g_writeDump) return;
+  const ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+  if (!process) return;
+  const ScopedHandle file(CreateDumpFile());
+  if (!file) return;
+  MINIDUMP_EXCEPTION_INFORMATION info;
+  info.ThreadId = GetCurrentThreadId();
+  info.ExceptionPointers = exception;
+  info.ClientPointers = FALSE;
+  g_writeDump(process.Get(), GetCurrentProcessId(), file.Get(), MiniDumpWithFullMemory, &info, nullptr, nullptr);
+}
+
+// Writes the dump of `exception`; false, and nothing, while this thread
+// writes one already. A fault inside the writer (Wine 8's DbgHelp can crash
+// in its own clean-up) calls the filter again on that thread: a dump of the
+// writer would fault the same way, each one larger than the last.
+bool WriteOneDump(EXCEPTION_POINTERS* exception) {
+  const LONG self = static_cast<LONG>(GetCurrentThreadId());
+  if (g_dumpingThread == self) return false;
+  Acquire(g_dumpingThread, self);
+  WriteDump(exception);
+  Release(g_dumpingThread);
+  return true;
 }
 
 }  // namespace
 
 LONG WINAPI CrashDumpFilter(EXCEPTION_POINTERS* exception) {
   const DWORD code = exception && exception->ExceptionRecord ? exception->ExceptionRecord->ExceptionCode : 0;
-  WriteDump(exception);
+  if (!WriteOneDump(exception)) return EXCEPTION_CONTINUE_SEARCH;
   return code == kDumpRequestCode ? EXCEPTION_CONTINUE_EXECUTION : EXCEPTION_EXECUTE_HANDLER;
 }
 
@@ -115,7 +165,7 @@ void WriteRequestedDump() {
   EXCEPTION_RECORD record = {};
   record.ExceptionCode = kDumpRequestCode;
   EXCEPTION_POINTERS pointers = {&record, &context};
-  WriteDump(&pointers);
+  WriteOneDump(&pointers);
 }
 
 }  // namespace qvr

@@ -1,6 +1,9 @@
 // The crash dump filter: a full memory dump in %TEMP% for an unhandled
 // exception, and a dump on request (exception 0x42849FD0) after which the
-// program continues.
+// program continues. Each dump is a new file (a name that exists is never
+// opened; the next one is tried) that only SYSTEM and the administrators may
+// open. Dumps are written one at a time; a fault inside the writer gets no
+// dump of its own, and the filter leaves it to the handling that follows.
 #pragma once
 
 #include <windows.h>

@@ -12,17 +12,14 @@ constexpr DWORD kMaxFileBytes = 16u << 20;
 
 oxa::ResultCode LastError() { return oxa::ResultFromWin32Error(GetLastError()); }
 
-// CreateFileW reports failure with INVALID_HANDLE_VALUE, the scope object with null.
-HANDLE ValidOrNull(HANDLE file) { return file == INVALID_HANDLE_VALUE ? nullptr : file; }
-
 }  // namespace
 
 std::wstring StoreFilePath(const std::wstring& xmlPath) { return xmlPath + L".store"; }
 
 oxa::ResultCode ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  qvr::ScopedHandle file(ValidOrNull(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  qvr::ScopedHandle file(qvr::ValidOrNull(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
   if (!file) return LastError();
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file.Get(), &size)) return LastError();
@@ -39,7 +36,7 @@ oxa::ResultCode ReadWholeFile(const std::wstring& path, std::string& bytes) {
 oxa::ResultCode WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
   const std::wstring temporary = path + L".new";
   {
-    qvr::ScopedHandle file(ValidOrNull(
+    qvr::ScopedHandle file(qvr::ValidOrNull(
         CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
     if (!file) return LastError();
     DWORD written = 0;

@@ -1,5 +1,5 @@
-// Owner of one kernel object handle (token, process, thread): closed when the
-// scope ends.
+// Owner of one kernel object handle (token, process, thread, file): closed
+// when the scope ends.
 #pragma once
 
 #include <windows.h>
@@ -32,5 +32,9 @@ class ScopedHandle {
  private:
   HANDLE handle_ = nullptr;
 };
+
+// CreateFileW reports failure with INVALID_HANDLE_VALUE, the owner's empty
+// state is null.
+inline HANDLE ValidOrNull(HANDLE file) { return file == INVALID_HANDLE_VALUE ? nullptr : file; }
 
 }  // namespace qvr

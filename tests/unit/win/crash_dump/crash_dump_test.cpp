@@ -5,12 +5,17 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 
 #include "tests/support/msi_session.h"
+#include "tests/support/unix_links.h"
 
+#include <aclapi.h>
+#include <dbghelp.h>
+#include <sddl.h>
 #include <shellapi.h>
 
 #include <gtest/gtest.h>
 
 #include <cwchar>
+#include <functional>
 #include <regex>
 #include <string>
 #include <tuple>
@@ -65,6 +70,27 @@ bool CountDbgHelpLoads() {
 
 std::wstring ModulePath() { return qvrtest::BuildPath(L"bin/qvrinst.dll"); }
 
+// Wine 8's MiniDumpWriteDump loads the symbols of every module unless loads
+// are deferred, and puts them into the dump as well. Its reader of PDB
+// records can fault on the way (DbgHelp catches that) and leave a state on
+// which the dump's own clean-up crashes, in RtlFreeHeap from SymCleanup,
+// depending on how the test programs happen to be laid out. Deferred, the
+// dumps are also half the size and quicker. DbgHelp's options belong to the
+// process, so a child sets them for the writer it prepared.
+bool DeferSymbolLoads() {
+  const HMODULE dbghelp = GetModuleHandleW(L"dbghelp.dll");
+  using Options = DWORD(WINAPI*)(DWORD);
+  const auto setOptions =
+      dbghelp ? reinterpret_cast<Options>(reinterpret_cast<void*>(GetProcAddress(dbghelp, "SymSetOptions"))) : nullptr;
+  using CurrentOptions = DWORD(WINAPI*)();
+  const auto getOptions =
+      dbghelp ? reinterpret_cast<CurrentOptions>(reinterpret_cast<void*>(GetProcAddress(dbghelp, "SymGetOptions")))
+              : nullptr;
+  if (!setOptions || !getOptions) return false;
+  setOptions(getOptions() | SYMOPT_DEFERRED_LOADS);
+  return true;
+}
+
 // Child scenarios. Each returns 0 when every step went as expected, else the
 // number of the first step that did not.
 
@@ -76,6 +102,7 @@ int ChildDumpOnRequest(const std::wstring& folder) {
   const HMODULE module = LoadLibraryW(ModulePath().c_str());
   if (!module) return 11;
   if (!IsInModule(CurrentFilter(), module)) return 12;
+  if (!DeferSymbolLoads()) return 15;
   RaiseException(qvr::kDumpRequestCode, 0, 0, nullptr);
   if (!IsInModule(CurrentFilter(), module)) return 13;
   FreeLibrary(module);
@@ -130,6 +157,35 @@ int ChildSecondInstallation() {
   return 0;
 }
 
+// The linked-in writer, prepared with TEMP set to `folder`, writes the dump
+// of a request.
+int ChildWriteRequestedDump(const std::wstring& folder) {
+  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str())) return 40;
+  qvr::SetCrashDumpName(L"TRXINST");
+  bool prepared = false;
+  const LPTOP_LEVEL_EXCEPTION_FILTER previous = qvr::InstallCrashDumpFilter(prepared);
+  if (!prepared) return 41;
+  if (!DeferSymbolLoads()) return 42;
+  qvr::WriteRequestedDump();
+  SetUnhandledExceptionFilter(previous);
+  return 0;
+}
+
+// With TEMP set to `folder` (which holds a '%'), the module loads and the
+// writer is prepared.
+int ChildPercentSign(const std::wstring& folder) {
+  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str())) return 50;
+  SetUnhandledExceptionFilter(SentinelFilter);
+  const HMODULE module = LoadLibraryW(ModulePath().c_str());
+  if (!module) return 51;
+  FreeLibrary(module);
+  bool prepared = false;
+  qvr::InstallCrashDumpFilter(prepared);
+  if (!prepared) return 52;
+  SetUnhandledExceptionFilter(SentinelFilter);
+  return 0;
+}
+
 // Runs a scenario when this process was started as a child, before
 // GoogleTest sees the command line.
 const bool g_childChecked = [] {
@@ -142,6 +198,8 @@ const bool g_childChecked = [] {
   const std::wstring scenario = words[2];
   int result = 2;
   if (scenario == L"dump" && count == 4) result = ChildDumpOnRequest(words[3]);
+  if (scenario == L"write" && count == 4) result = ChildWriteRequestedDump(words[3]);
+  if (scenario == L"percent" && count == 4) result = ChildPercentSign(words[3]);
   if (scenario == L"no-temp") result = ChildWithoutTemp();
   if (scenario == L"second-installation") result = ChildSecondInstallation();
   ExitProcess(static_cast<UINT>(result));
@@ -152,7 +210,9 @@ struct ChildRun {
   DWORD processId = 0;
 };
 
-ChildRun RunChild(const std::wstring& arguments) {
+// Runs the child scenario; `whileSuspended` is called with the child's
+// process id before the child starts.
+ChildRun RunChild(const std::wstring& arguments, const std::function<void(DWORD)>& whileSuspended = {}) {
   ChildRun run;
   wchar_t self[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
@@ -164,10 +224,13 @@ ChildRun RunChild(const std::wstring& arguments) {
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!CreateProcessW(self, commandLine.data(), nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr,
+                      &startup, &process)) {
     ADD_FAILURE() << "CreateProcessW failed: " << GetLastError();
     return run;
   }
+  if (whileSuspended) whileSuspended(process.dwProcessId);
+  ResumeThread(process.hThread);
   WaitForSingleObject(process.hProcess, INFINITE);
   GetExitCodeProcess(process.hProcess, &run.exitCode);
   run.processId = process.dwProcessId;
@@ -176,18 +239,20 @@ ChildRun RunChild(const std::wstring& arguments) {
   return run;
 }
 
-// A folder of this test in the prefix's temporary folder, removed with what
-// it holds.
+// A folder of this test in the prefix's temporary folder (its name ends with
+// `suffix`), removed with what it holds.
 class TestTempFolder {
  public:
-  TestTempFolder() {
+  explicit TestTempFolder(const std::wstring& suffix = L"") {
     wchar_t temp[MAX_PATH];
     const DWORD length = GetTempPathW(MAX_PATH, temp);
     EXPECT_TRUE(length > 0 && length < MAX_PATH);
-    path_ = std::wstring(temp) + L"qvr_crash_dump_" + std::to_wstring(GetCurrentProcessId());
+    path_ = std::wstring(temp) + L"qvr_crash_dump_" + std::to_wstring(GetCurrentProcessId()) + suffix;
     EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << GetLastError();
   }
   ~TestTempFolder() {
+    // Links first, from the Linux side: Win32 deletion would act on their targets.
+    for (const std::wstring& link : links_) qvrtest::RemoveUnixSymlink(link);
     for (const auto& entry : Entries()) DeleteFileW((path_ + L"\\" + entry.cFileName).c_str());
     RemoveDirectoryW(path_.c_str());
   }
@@ -195,6 +260,20 @@ class TestTempFolder {
   TestTempFolder& operator=(const TestTempFolder&) = delete;
 
   const std::wstring& Path() const { return path_; }
+  std::wstring operator/(const std::wstring& name) const { return path_ + L"\\" + name; }
+
+  // A link in the folder, removed before the folder is.
+  bool Link(const std::wstring& target, const std::wstring& link) {
+    if (!qvrtest::CreateUnixSymlink(target, link)) return false;
+    links_.push_back(link);
+    return true;
+  }
+
+  std::vector<std::wstring> Names() const {
+    std::vector<std::wstring> names;
+    for (const auto& entry : Entries()) names.push_back(entry.cFileName);
+    return names;
+  }
 
   std::vector<WIN32_FIND_DATAW> Entries() const {
     std::vector<WIN32_FIND_DATAW> entries;
@@ -210,13 +289,46 @@ class TestTempFolder {
 
  private:
   std::wstring path_;
+  std::vector<std::wstring> links_;
 };
 
 using Minute = std::tuple<int, int, int, int>;  // month, day, hour, minute
 
 Minute MinuteOf(const SYSTEMTIME& time) { return {time.wMonth, time.wDay, time.wHour, time.wMinute}; }
 
-TEST(CrashDump, DumpOnRequestWritesAFullDumpAndContinues) {
+ULONGLONG SizeOf(const WIN32_FIND_DATAW& entry) {
+  return (static_cast<ULONGLONG>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+}
+
+// The SIDs (string form) that the access list of `path` lets in, and the owner.
+std::vector<std::wstring> AllowedSids(const std::wstring& path, std::wstring& owner) {
+  std::vector<std::wstring> sids;
+  PSID ownerSid = nullptr;
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  const DWORD read = GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT,
+                                           OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION, &ownerSid, nullptr,
+                                           &dacl, nullptr, &descriptor);
+  EXPECT_EQ(read, 0u) << "GetNamedSecurityInfoW";
+  if (read != 0) return sids;
+  auto text = [](PSID sid) {
+    LPWSTR string = nullptr;
+    std::wstring result = ConvertSidToStringSidW(sid, &string) ? string : L"?";
+    LocalFree(string);
+    return result;
+  };
+  owner = text(ownerSid);
+  EXPECT_NE(dacl, nullptr) << "no access list: everyone may open it";
+  for (DWORD index = 0; dacl && index < dacl->AceCount; ++index) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, index, reinterpret_cast<void**>(&ace)) || ace->AceType != ACCESS_ALLOWED_ACE_TYPE) continue;
+    sids.push_back(text(&reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace)->SidStart));
+  }
+  LocalFree(descriptor);
+  return sids;
+}
+
+TEST(CrashDump, DumpOnRequestWritesAFullDumpOnlySystemAndAdministratorsMayOpenAndContinues) {
   TestTempFolder temp;
   SYSTEMTIME before;
   GetLocalTime(&before);
@@ -226,7 +338,7 @@ TEST(CrashDump, DumpOnRequestWritesAFullDumpAndContinues) {
   ASSERT_EQ(child.exitCode, 0u) << std::hex << "child exit code 0x" << child.exitCode;
 
   const auto entries = temp.Entries();
-  ASSERT_EQ(entries.size(), 1u);
+  ASSERT_EQ(entries.size(), 1u) << testing::PrintToString(temp.Names());
   const std::wstring name = entries[0].cFileName;
   const std::wregex pattern(L"TRXINST\\.21\\.26\\.0\\.0_([0-9]{2})\\.([0-9]{2})_([0-9]{2})\\.([0-9]{2})_" +
                             std::to_wstring(child.processId) + L"\\.SETUP\\.full\\.dmp");
@@ -240,13 +352,126 @@ TEST(CrashDump, DumpOnRequestWritesAFullDumpAndContinues) {
   else
     EXPECT_TRUE(MinuteOf(before) <= stamped || stamped <= MinuteOf(after));
 
-  const ULONGLONG size = (static_cast<ULONGLONG>(entries[0].nFileSizeHigh) << 32) | entries[0].nFileSizeLow;
   // A full-memory dump holds at least the process image; a minidump is far smaller.
-  EXPECT_GT(size, 1024u * 1024u);
+  EXPECT_GT(SizeOf(entries[0]), 1024u * 1024u);
   // The filter names the file "<TEMP>/<name>".
   const std::wstring expected = temp.Path() + L"/" + name;
   EXPECT_NE(GetFileAttributesW(expected.c_str()), INVALID_FILE_ATTRIBUTES);
+
+  // Windows keeps the list as given: SYSTEM and Administrators. Wine 8 keeps
+  // Unix permissions only and reads back SYSTEM and the file's owner, and
+  // Everyone too for a file others may read.
+  std::wstring owner;
+  for (const std::wstring& sid : AllowedSids(expected, owner))
+    EXPECT_TRUE(sid == L"S-1-5-18" || sid == L"S-1-5-32-544" || sid == owner) << "also let in: " << sid;
 }
+
+TEST(CrashDump, TempWithAPercentSignIsSet) {
+  // '%' is legal in folder and user names.
+  TestTempFolder temp(L"_x%y");
+  const ChildRun child = RunChild(L"percent \"" + temp.Path() + L"\"");
+  EXPECT_EQ(child.exitCode, 0u) << "failed at step " << child.exitCode;
+}
+
+// What is planted under the name a dump would take.
+enum class Plant { kFile, kLinkToFile, kLinkToMissingFile };
+
+SYSTEMTIME MinuteLater(const SYSTEMTIME& time) {
+  FILETIME file;
+  SystemTimeToFileTime(&time, &file);
+  ULARGE_INTEGER ticks{{file.dwLowDateTime, file.dwHighDateTime}};
+  ticks.QuadPart += 60ull * 10000000ull;
+  file = {ticks.LowPart, ticks.HighPart};
+  SYSTEMTIME later;
+  FileTimeToSystemTime(&file, &later);
+  return later;
+}
+
+// The name the first dump of process `processId` takes in minute `time`.
+std::wstring FirstDumpName(const SYSTEMTIME& time, DWORD processId) {
+  wchar_t name[160];
+  swprintf(name, 160, L"TRXINST.21.26.0.0_%02u.%02u_%02u.%02u_%lu.SETUP.full.dmp", time.wMonth, time.wDay, time.wHour,
+           time.wMinute, processId);
+  return name;
+}
+
+class PlantedDumpName : public testing::TestWithParam<Plant> {};
+
+TEST_P(PlantedDumpName, StaysUntouchedAndTheDumpTakesTheNextName) {
+  const Plant plant = GetParam();
+  TestTempFolder temp;
+  const std::wstring target = temp / L"target.txt";
+  if (plant == Plant::kLinkToFile) {
+    const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    WriteFile(file, "target", 6, &written, nullptr);
+    CloseHandle(file);
+  }
+  std::vector<std::wstring> planted;
+  // The name holds the minute of the dump: both this one and the next are taken.
+  const ChildRun child = RunChild(L"write \"" + temp.Path() + L"\"", [&](DWORD processId) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    for (const SYSTEMTIME& minute : {now, MinuteLater(now)}) {
+      const std::wstring path = temp / FirstDumpName(minute, processId);
+      planted.push_back(path);
+      if (plant == Plant::kFile) {
+        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+        ASSERT_NE(file, INVALID_HANDLE_VALUE);
+        DWORD written = 0;
+        WriteFile(file, "planted", 7, &written, nullptr);
+        CloseHandle(file);
+      } else {
+        ASSERT_TRUE(temp.Link(target, path));
+      }
+    }
+  });
+  ASSERT_EQ(child.exitCode, 0u) << "failed at step " << child.exitCode;
+
+  for (const std::wstring& path : planted) {
+    if (plant == Plant::kFile) {
+      const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(file, INVALID_HANDLE_VALUE);
+      char content[16] = {};
+      DWORD read = 0;
+      ReadFile(file, content, sizeof content, &read, nullptr);
+      CloseHandle(file);
+      EXPECT_EQ(std::string(content, read), "planted");
+    } else {
+      EXPECT_EQ(qvrtest::ReadUnixSymlink(path), qvrtest::UnixPath(target));
+    }
+  }
+  // The link's target: unchanged, or still missing.
+  const WIN32_FIND_DATAW* targetEntry = nullptr;
+  const auto entries = temp.Entries();
+  for (const auto& entry : entries)
+    if (std::wstring(entry.cFileName) == L"target.txt") targetEntry = &entry;
+  if (plant == Plant::kLinkToFile) {
+    ASSERT_NE(targetEntry, nullptr);
+    EXPECT_EQ(SizeOf(*targetEntry), 6u);
+  } else {
+    EXPECT_EQ(targetEntry, nullptr);
+  }
+
+  const std::wregex secondName(L"TRXINST\\.21\\.26\\.0\\.0_[0-9]{2}\\.[0-9]{2}_[0-9]{2}\\.[0-9]{2}_" +
+                               std::to_wstring(child.processId) + L"\\.SETUP\\.full\\.2\\.dmp");
+  std::vector<std::wstring> dumps;
+  for (const auto& entry : entries)
+    if (std::regex_match(std::wstring(entry.cFileName), secondName)) {
+      dumps.push_back(entry.cFileName);
+      EXPECT_GT(SizeOf(entry), 1024u * 1024u);
+    }
+  EXPECT_EQ(dumps.size(), 1u);
+}
+
+std::string PlantName(const testing::TestParamInfo<Plant>& info) {
+  constexpr const char* kNames[] = {"File", "LinkToFile", "LinkToMissingFile"};
+  return kNames[static_cast<int>(info.param)];
+}
+
+INSTANTIATE_TEST_SUITE_P(Plants, PlantedDumpName,
+                         testing::Values(Plant::kFile, Plant::kLinkToFile, Plant::kLinkToMissingFile), PlantName);
 
 TEST(CrashDump, WithoutTempTheModuleDoesNotLoadButTheFilterIsInstalled) {
   const ChildRun child = RunChild(L"no-temp");

@@ -3,37 +3,13 @@
 #include <cwchar>
 #include <utility>
 
+#include "tests/support/unix_links.h"
+
 namespace fs_test {
 namespace {
 
 constexpr wchar_t kSessionManager[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager";
 constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
-
-std::string UnixPath(const std::wstring& path) {
-  using UnixFileName = char*(CDECL*)(const WCHAR*);
-  const auto unix_file_name = reinterpret_cast<UnixFileName>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
-  if (unix_file_name == nullptr) return {};
-  char* name = unix_file_name(path.c_str());
-  if (name == nullptr) return {};
-  std::string result = name;
-  HeapFree(GetProcessHeap(), 0, name);
-  return result;
-}
-
-long LinuxSyscall2(long number, const void* first, const void* second) {
-#if defined(__x86_64__)
-  long result;
-  asm volatile("syscall" : "=a"(result) : "a"(number), "D"(first), "S"(second) : "rcx", "r11", "memory");
-  return result;
-#else
-  (void)number, (void)first, (void)second;
-  return -38;  // ENOSYS
-#endif
-}
-
-constexpr long kLinuxUnlink = 87;
-constexpr long kLinuxSymlink = 88;
 
 // Removes what the tests left, without following links.
 void RemoveTree(const std::wstring& path) {
@@ -134,17 +110,6 @@ void WriteAll(const std::wstring& path, std::string_view content) {
   CloseHandle(file);
 }
 
-bool CreateUnixSymlink(const std::wstring& target, const std::wstring& link) {
-  const std::string unix_target = UnixPath(target), unix_link = UnixPath(link);
-  return !unix_target.empty() && !unix_link.empty() &&
-         LinuxSyscall2(kLinuxSymlink, unix_target.c_str(), unix_link.c_str()) == 0;
-}
-
-bool RemoveUnixSymlink(const std::wstring& link) {
-  const std::string unix_link = UnixPath(link);
-  return !unix_link.empty() && LinuxSyscall2(kLinuxUnlink, unix_link.c_str(), nullptr) == 0;
-}
-
 CurrentDirectoryScope::CurrentDirectoryScope(const std::wstring& directory) {
   previous_.resize(GetCurrentDirectoryW(0, nullptr));
   previous_.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous_.size()), previous_.data()));
@@ -162,12 +127,12 @@ TestFolder::TestFolder() {
 }
 
 TestFolder::~TestFolder() {
-  for (const std::wstring& link : links_) RemoveUnixSymlink(link);
+  for (const std::wstring& link : links_) qvrtest::RemoveUnixSymlink(link);
   RemoveTree(path_);
 }
 
 bool TestFolder::Link(const std::wstring& target, const std::wstring& link) {
-  if (!CreateUnixSymlink(target, link)) return false;
+  if (!qvrtest::CreateUnixSymlink(target, link)) return false;
   links_.push_back(link);
   return true;
 }

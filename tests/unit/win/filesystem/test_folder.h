@@ -15,16 +15,6 @@ bool Exists(const std::wstring& path);
 std::string ReadAll(const std::wstring& path);
 void WriteAll(const std::wstring& path, std::string_view content);
 
-// Creates a Unix symbolic link at `link` pointing to `target` (both Windows
-// paths in the prefix). Under Wine 8 such a link is what shows as a reparse
-// point; CreateSymbolicLinkW reports success and creates nothing. The link is
-// made with the symlink system call, which the test process (a Linux process)
-// can make directly and which is done when it returns.
-bool CreateUnixSymlink(const std::wstring& target, const std::wstring& link);
-// Removes the link itself. Win32 deletion cannot: under Wine 8 it acts on the
-// target.
-bool RemoveUnixSymlink(const std::wstring& link);
-
 // Makes `directory` the current directory for as long as it lives.
 class CurrentDirectoryScope {
  public:

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 #include <tlhelp32.h>
 
+#include <stdexcept>
+
 namespace plugintest {
 namespace {
 
@@ -125,6 +127,59 @@ std::int32_t RecordingLocator::GrantWaiver(std::uint32_t processId) {
 void RecordingLocator::Release() {
   ++releases;
   if (!grants.empty()) grants.back().endedAtRelease = !IsRunning(grants.back().processId);
+}
+
+namespace {
+
+// The probe processes whose parent is this process, opened to be waited for,
+// asked for their exit code and killed.
+std::vector<HANDLE> OpenProbeChildren() {
+  std::vector<HANDLE> probes;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return probes;
+  PROCESSENTRY32W entry = {};
+  entry.dwSize = sizeof(entry);
+  for (BOOL more = Process32FirstW(snapshot, &entry); more; more = Process32NextW(snapshot, &entry)) {
+    if (entry.th32ParentProcessID != GetCurrentProcessId() || _wcsicmp(entry.szExeFile, L"plugin_probe.exe") != 0)
+      continue;
+    const HANDLE process =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE, entry.th32ProcessID);
+    if (process) probes.push_back(process);
+  }
+  CloseHandle(snapshot);
+  return probes;
+}
+
+}  // namespace
+
+ThrowingLocator::~ThrowingLocator() {
+  for (HANDLE probe : probes) {
+    TerminateProcess(probe, 1);  // left behind by the launcher
+    CloseHandle(probe);
+  }
+}
+
+std::int32_t ThrowingLocator::GetWaiverService(qvr::WaiverService** service) {
+  ThrowIfAt(ThrowAt::kGetWaiverService, "GetWaiverService");
+  *service = this;
+  return 0;
+}
+
+std::int32_t ThrowingLocator::GrantWaiver(std::uint32_t) {
+  ThrowIfAt(ThrowAt::kGrantWaiver, "GrantWaiver");
+  return 0;
+}
+
+void ThrowingLocator::Release() {
+  ++releases;
+  ThrowIfAt(ThrowAt::kRelease, "Release");
+}
+
+void ThrowingLocator::ThrowIfAt(ThrowAt at, const char* callback) {
+  if (at != at_) return;
+  probes = OpenProbeChildren();
+  if (standard_) throw std::runtime_error(std::string(callback) + " failed");
+  throw 7;
 }
 
 bool IsRunning(DWORD processId) {

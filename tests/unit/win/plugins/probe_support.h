@@ -74,6 +74,36 @@ class RecordingLocator final : public qvr::ServiceLocator, private qvr::WaiverSe
   const ProbeRecord* record_;
 };
 
+// Where the callbacks of a ThrowingLocator throw, and what.
+enum class ThrowAt { kGetWaiverService, kGrantWaiver, kRelease };
+
+// A host's service locator whose callback at one point throws: a
+// std::runtime_error naming the callback, or an int when `standard` is
+// false. Before throwing, it opens the probe processes this process has
+// started, so that the test can tell what became of them; any still running
+// at the end is killed.
+class ThrowingLocator final : public qvr::ServiceLocator, private qvr::WaiverService {
+ public:
+  ThrowingLocator(ThrowAt at, bool standard) : at_(at), standard_(standard) {}
+  ~ThrowingLocator();
+  ThrowingLocator(const ThrowingLocator&) = delete;
+  ThrowingLocator& operator=(const ThrowingLocator&) = delete;
+
+  std::int32_t GetWaiverService(qvr::WaiverService** service) override;
+
+  // The probe processes seen at the throw.
+  std::vector<HANDLE> probes;
+  int releases = 0;
+
+ private:
+  std::int32_t GrantWaiver(std::uint32_t processId) override;
+  void Release() override;
+  void ThrowIfAt(ThrowAt at, const char* callback);
+
+  ThrowAt at_;
+  bool standard_;
+};
+
 // Whether the process still runs, and its end, for a process the test left
 // behind on purpose.
 bool IsRunning(DWORD processId);

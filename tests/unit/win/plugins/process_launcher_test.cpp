@@ -1,6 +1,7 @@
 // The plugin launcher against the probe program: exit codes, processes that
-// cannot be created or do not end, and the waiver asked of the host's service
-// locator while the new process is still suspended.
+// cannot be created or do not end, the waiver asked of the host's service
+// locator while the new process is still suspended, callbacks that throw and
+// waits that fail.
 #include "activators/process_launcher.h"
 
 #include "tests/support/recording_sink.h"
@@ -18,6 +19,12 @@ using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
 using testing::ElementsAre;
 using testing::IsEmpty;
+
+std::wstring Text(const std::wstring& format, unsigned value) {
+  wchar_t text[200];
+  swprintf(text, 200, format.c_str(), value);
+  return text;
+}
 
 TEST(ProcessLauncher, WaitsForTheProcessAndHandsBackItsExitCode) {
   static_assert(ProcessLauncher::kTimeLimitMs == 60000);
@@ -115,5 +122,114 @@ TEST(ProcessLauncher, GivesUpOnAProcessAtTheTimeLimitAndLeavesItRunning) {
   EXPECT_FALSE(locator.grants[0].endedAtRelease);
   plugintest::Kill(hung);
 }
+
+// A callback of the host that throws.
+struct ThrowCase {
+  const char* name;
+  plugintest::ThrowAt at;
+  bool standard;  // a std::exception, else an int
+  LaunchResult result;
+  const wchar_t* errorLine;
+};
+
+constexpr ThrowCase kThrowCases[] = {
+    // Before the start: the suspended process is terminated, the launch fails.
+    {"GetWaiverService", plugintest::ThrowAt::kGetWaiverService, true, LaunchResult::kCreationFailed,
+     L"Process launch failed: GetWaiverService failed"},
+    {"GrantWaiverWithAnInt", plugintest::ThrowAt::kGrantWaiver, false, LaunchResult::kCreationFailed,
+     L"Process launch failed: unknown exception"},
+    // After the end: the launch stands.
+    {"Release", plugintest::ThrowAt::kRelease, true, LaunchResult::kCompleted,
+     L"Waiver release failed: Release failed"},
+};
+
+void PrintTo(const ThrowCase& row, std::ostream* out) { *out << row.name; }
+
+class ThrowingCallback : public testing::TestWithParam<ThrowCase> {};
+
+TEST_P(ThrowingCallback, NeverLeavesRunNorASuspendedProcess) {
+  const ThrowCase& row = GetParam();
+  ProbeRecord record;
+  RecordingSink sink;
+  plugintest::ThrowingLocator locator(row.at, row.standard);
+  std::uint32_t exitCode = 99;
+  LaunchResult result = LaunchResult::kTimedOut;
+  EXPECT_NO_THROW(result = ProcessLauncher(&locator, &sink).Run(record.Command(L"exit=5 thrown"), exitCode));
+  EXPECT_EQ(result, row.result);
+  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(row.errorLine));
+  EXPECT_EQ(locator.releases, row.at == plugintest::ThrowAt::kGetWaiverService ? 0 : 1);
+  if (row.result == LaunchResult::kCompleted) {
+    EXPECT_EQ(exitCode, 5u);
+    EXPECT_EQ(record.Arguments(), std::vector<std::wstring>{L"exit=5 thrown"});
+    return;
+  }
+  EXPECT_EQ(exitCode, 0u);
+  // The process seen at the throw was terminated before Run returned, and never ran.
+  ASSERT_EQ(locator.probes.size(), 1u);
+  EXPECT_EQ(WaitForSingleObject(locator.probes[0], 0), WAIT_OBJECT_0);
+  DWORD ended = 0;
+  EXPECT_TRUE(GetExitCodeProcess(locator.probes[0], &ended));
+  EXPECT_EQ(ended, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+  EXPECT_THAT(record.Runs(), IsEmpty());
+}
+
+INSTANTIATE_TEST_SUITE_P(Callbacks, ThrowingCallback, testing::ValuesIn(kThrowCases),
+                         [](const testing::TestParamInfo<ThrowCase>& info) { return std::string(info.param.name); });
+
+// A launcher whose waiting fails at one step, after the process has ended
+// (so that none is left behind).
+class FailingWaitLauncher final : public ProcessLauncher {
+ public:
+  enum class Step { kWait, kExitCode };
+  FailingWaitLauncher(Step step, qvr::LogSink* sink) : ProcessLauncher(nullptr, sink), step_(step) {}
+
+ protected:
+  std::uint32_t WaitForProcess(void* process, std::uint32_t) override {
+    const std::uint32_t waited = ProcessLauncher::WaitForProcess(process, INFINITE);
+    if (step_ != Step::kWait) return waited;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return WAIT_FAILED;
+  }
+  bool ReadExitCode(void* process, std::uint32_t& exitCode) override {
+    if (step_ != Step::kExitCode) return ProcessLauncher::ReadExitCode(process, exitCode);
+    SetLastError(ERROR_ACCESS_DENIED);
+    return false;
+  }
+
+ private:
+  Step step_;
+};
+
+struct WaitCase {
+  const char* name;
+  FailingWaitLauncher::Step step;
+  const wchar_t* errorLine;  // with the process id
+};
+
+constexpr WaitCase kWaitCases[] = {
+    {"WaitFailed", FailingWaitLauncher::Step::kWait, L"Failed to wait for process %u: result 0xFFFFFFFF, error 6"},
+    {"ExitCodeUnreadable", FailingWaitLauncher::Step::kExitCode, L"Failed to read the exit code of process %u: 5"},
+};
+
+void PrintTo(const WaitCase& row, std::ostream* out) { *out << row.name; }
+
+class FailingWait : public testing::TestWithParam<WaitCase> {};
+
+TEST_P(FailingWait, IsAFailedLaunchWithItsError) {
+  const WaitCase& row = GetParam();
+  ProbeRecord record;
+  RecordingSink sink;
+  std::uint32_t exitCode = 99;
+  EXPECT_EQ(FailingWaitLauncher(row.step, &sink).Run(record.Command(L"exit=7 waited"), exitCode),
+            LaunchResult::kWaitFailed);
+  // Neither the code of a process still running (259) nor any other.
+  EXPECT_EQ(exitCode, 0u);
+  const auto runs = record.Runs();
+  ASSERT_EQ(runs.size(), 1u);
+  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(Text(row.errorLine, runs[0].processId)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Steps, FailingWait, testing::ValuesIn(kWaitCases),
+                         [](const testing::TestParamInfo<WaitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
