@@ -24,7 +24,7 @@ export ProductInfoDLL="$product_dir_win\\product_info.dll"
 rm -f "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo/profiles.xml.store"
 
 echo "Installing the demo package with CustomActionData \"$custom_action_data\""
-"$WINELOADER" msiexec /i 'C:\qvr-demo\product.msi' /qn /l*v 'C:\qvr-demo\install.log' "QVR_CAD=$custom_action_data" \
+wine_program msiexec /i 'C:\qvr-demo\product.msi' /qn /l*v 'C:\qvr-demo\install.log' "QVR_CAD=$custom_action_data" \
   </dev/null >/dev/null 2>&1
 result=$?
 echo "msiexec finished with $result$([ $result -eq 67 ] && echo ' (1603, installation failed)')"
@@ -36,9 +36,9 @@ tr -d '\r' <"$work/install.log" | awk '
   inside && /^Action ended [0-9]?[0-9]:[0-9][0-9]:[0-9][0-9]: Qvr/ { inside = 0; next }
   inside { print "  " $0 }'
 echo "The task profiles in the product's store (vtstore.exe, another process):"
-"$WINELOADER" "$build/bin/vtstore.exe" "$product_dir_win\\profiles.xml" </dev/null 2>&1 | tr -d '\r' | sed 's/^/  /'
+wine_run "$build/bin/vtstore.exe" "$product_dir_win\\profiles.xml" </dev/null 2>&1 | tr -d '\r' | sed 's/^/  /'
 # Leave the prefix as it was: remove the demo product when it got installed.
-"$WINELOADER" msiexec /x 'C:\qvr-demo\product.msi' /qn </dev/null >/dev/null 2>&1 || true
+wine_program msiexec /x 'C:\qvr-demo\product.msi' /qn </dev/null >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo/profiles.xml.store"
 rmdir "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo" 2>/dev/null
 exit 0

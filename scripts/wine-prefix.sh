@@ -12,8 +12,8 @@ case "$cmd" in
     # Detached from the caller's pipes so that CTest does not wait on it.
     setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     if [ ! -f "$WINEPREFIX/.qvr-booted" ]; then
-      "$WINELOADER" wineboot -i </dev/null >/dev/null 2>&1
-      "$WINELOADER" winecfg /v win10 </dev/null >/dev/null 2>&1
+      wine_program wineboot -i </dev/null >/dev/null 2>&1
+      wine_program winecfg /v win10 </dev/null >/dev/null 2>&1
       touch "$WINEPREFIX/.qvr-booted"
       # The first boot can leave a second service manager behind, after which
       # RpcSs never starts and every COM user waits 10 s for it: restart.
@@ -22,7 +22,7 @@ case "$cmd" in
       setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     fi
     # One quick process to make sure the server answers before tests start.
-    "$WINELOADER" cmd /c exit 0 </dev/null >/dev/null 2>&1
+    wine_program cmd /c exit 0 </dev/null >/dev/null 2>&1
     ;;
   stop)
     # The prefix's services (winedevice) never end on their own, so the

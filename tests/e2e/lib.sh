@@ -34,7 +34,7 @@ e2e_package() {
 e2e_msiexec() {
   local op=$1 package=$2 log=$3
   shift 3
-  "$WINELOADER" msiexec "$op" "$E2E_WORK_WIN\\$package.msi" /qn /l*v "$E2E_WORK_WIN\\$log.log" "$@" </dev/null >/dev/null 2>&1
+  wine_program msiexec "$op" "$E2E_WORK_WIN\\$package.msi" /qn /l*v "$E2E_WORK_WIN\\$log.log" "$@" </dev/null >/dev/null 2>&1
   E2E_RC=$?
   tr -d '\r' <"$E2E_WORK/$log.log" >"$E2E_WORK/$log.txt" 2>/dev/null || e2e_fail "no log $log"
 }
@@ -51,8 +51,9 @@ e2e_expect_not() {
 # e2e_lines LOG ERE: the matching lines, for order checks.
 e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
 
-# Registry access through Wine's reg.exe, a tool that is not ours.
-reg_exe() { "$WINELOADER" reg "$@" </dev/null 2>&1 | tr -d '\r'; }
+# Registry access through Wine's reg.exe, a tool that is not ours (by its
+# full path: see wine_program in wine-env.sh).
+reg_exe() { wine_program reg "$@" </dev/null 2>&1 | tr -d '\r'; }
 
 reg_add() {  # KEY [reg add arguments]
   reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
@@ -73,7 +74,7 @@ expect_value() {  # WHAT KEY NAME "TYPE DATA"
   [ "$actual" = "$4" ] || e2e_fail "$1: $2 [$3] is '$actual', not '$4'"
 }
 
-key_exists() { "$WINELOADER" reg query "$1" </dev/null >/dev/null 2>&1; }
+key_exists() { wine_program reg query "$1" </dev/null >/dev/null 2>&1; }
 
 e2e_finish() {
   if [ "$E2E_FAILURES" -eq 0 ]; then

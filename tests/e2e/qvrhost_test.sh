@@ -10,7 +10,7 @@ HOST="$E2E_BUILD/bin/qvrhost.exe"
 host_run() {
   local name=$1
   shift
-  (cd "$E2E_WORK" && "$WINELOADER" "$HOST" "$@" </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
+  (cd "$E2E_WORK" && wine_run "$HOST" "$@" </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
   HOST_RC=$?
 }
 

@@ -32,7 +32,7 @@ host_profile_store() {
 host_run() {
   local name=$1
   shift
-  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" "$WINELOADER" "$HOST" "$@" \
+  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" wine_run "$HOST" "$@" \
     </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
   HOST_RC=$?
   tr -d '\r' <"$E2E_WORK/$name.out" >"$E2E_WORK/$name.txt"

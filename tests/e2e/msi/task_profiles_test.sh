@@ -23,10 +23,10 @@ e2e_package product || e2e_finish
 export ProductInfoDLL="$PRODUCT_DIR_WIN\\product_info.dll"
 
 store_state() {
-  "$WINELOADER" "$E2E_BUILD/bin/vtstore.exe" "$PRODUCT_DIR_WIN\\profiles.xml" </dev/null 2>&1 | tr -d '\r'
+  wine_run "$E2E_BUILD/bin/vtstore.exe" "$PRODUCT_DIR_WIN\\profiles.xml" </dev/null 2>&1 | tr -d '\r'
 }
 product_type() {
-  "$WINELOADER" reg query "$PRODUCT_KEY\\environment" /v ProductType </dev/null 2>/dev/null | tr -d '\r' |
+  wine_program reg query "$PRODUCT_KEY\\environment" /v ProductType </dev/null 2>/dev/null | tr -d '\r' |
     sed -nE 's/^ *ProductType +REG_SZ +//p'
 }
 expect_state() {  # WHAT EXPECTED
@@ -91,7 +91,7 @@ tasks\Update\def: enabled = dword 0'
 
 e2e_msiexec /x product removal
 [ "$E2E_RC" -eq 0 ] || e2e_fail "removal returned $E2E_RC"
-"$WINELOADER" reg query "$PRODUCT_KEY" </dev/null >/dev/null 2>&1 && e2e_fail "the product key outlived the removal"
+key_exists "$PRODUCT_KEY" && e2e_fail "the product key outlived the removal"
 # The store is the product's state, not one of its files: the removal leaves it.
 rm -f "$PRODUCT_DIR/profiles.xml.store"
 rmdir "$PRODUCT_DIR" 2>/dev/null

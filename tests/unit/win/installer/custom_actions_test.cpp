@@ -3,9 +3,13 @@
 #include "tests/unit/win/installer/qvrinst_module.h"
 
 #include "tests/support/msi_session.h"
+#include "tests/support/registry_guards.h"
+#include "tests/support/test_product.h"
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,6 +18,8 @@ namespace {
 using installer_test::QvrinstModule;
 using qvrtest::FullMatch;
 using qvrtest::MsiSession;
+using qvrtest::ReadDword;
+using qvrtest::TestProduct;
 
 constexpr UINT kInstallFailure = 1603;
 constexpr char kPrefix[] = "MSI \\(X\\) \\(XX:XX\\) \\[[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}\\]: ";
@@ -38,6 +44,12 @@ std::string Escaped(const std::string& text) {
 
 std::string ParameterLine(const std::string& parameters) {
   return kPrefix + Escaped("MsiProductActivate: " + parameters);
+}
+
+std::wstring TestName() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  return std::wstring(name.begin(), name.end());
 }
 
 std::string Printable(const std::vector<std::wstring>& lines) {
@@ -133,25 +145,95 @@ TEST(CustomActions, MalformedCustomActionDataEndsAfterTheStartRecord) {
   }
 }
 
-TEST(CustomActions, RollbackAndDeactivation) {
+// A product of the test's own: its feature Pc counts for vmobpc and declares
+// the registry flag A, below the product key, which an earlier activation
+// left at 1; `storedType` is the stored product type (none when empty).
+class FlagProduct {
+ public:
+  explicit FlagProduct(const std::wstring& storedType, const std::wstring& suffix = L"")
+      : product(TestName() + suffix) {
+    product.CreateDeclarationKeys();
+    product.CreateKey(L"environment");
+    if (!storedType.empty()) product.SetString(L"environment", L"ProductType", storedType);
+    product.SetString(L"Installer\\registry", L"FlagA", L"Key=" + FlagKey() + L"|Name=A");
+    product.AddFeature(L"Pc", L"vmobpc");
+    product.SetString(L"Installer\\features\\Pc", L"Registry", L"FlagA");
+    product.SetDword(L"Flags", L"A", 1);
+  }
+  std::wstring FlagKey() const { return product.KeyOf(L"Flags"); }
+  std::optional<DWORD> Flag() const { return ReadDword(HKEY_LOCAL_MACHINE, FlagKey(), L"A"); }
+
+  TestProduct product;
+};
+
+bool HasLine(const std::vector<std::wstring>& lines, const std::wstring& text) {
+  for (const auto& line : lines) {
+    if (line.find(text) != std::wstring::npos) return true;
+  }
+  return false;
+}
+
+TEST(CustomActions, RollbackWithoutStoredTypeDeactivatesNothing) {
+  FlagProduct p(L"");
   QvrinstModule module;
   MsiSession session;
-  // No product type is stored: the rollback has nothing to deactivate.
   EXPECT_EQ(module.Action("MsiProductRbActivate")(session.Handle()), 0u);
-  auto lines = session.Lines();
+  const auto lines = session.Lines();
   ASSERT_GE(lines.size(), 2u) << Printable(lines);
   EXPECT_TRUE(FullMatch(lines.front(), StartRecord("MsiProductRbActivate").c_str())) << Printable(lines);
   EXPECT_TRUE(FullMatch(lines.back(), EndRecord("MsiProductRbActivate", 1).c_str())) << Printable(lines);
-  for (const auto& line : lines) EXPECT_EQ(line.find(L"DeactivateCurrentType"), std::wstring::npos);
+  EXPECT_FALSE(HasLine(lines, L"WriteRegistry:")) << Printable(lines);
+  EXPECT_EQ(p.Flag(), std::optional<DWORD>(1));
+}
 
-  // The deactivation runs whatever is stored; its end record tells the result.
-  session.ClearLines();
-  const UINT result = module.Action("MsiProductDeactivate")(session.Handle());
-  EXPECT_TRUE(result == 0 || result == kInstallFailure) << result;
-  lines = session.Lines();
+// Both actions deactivate a stored type: the flags of its features go to 0,
+// and the stored type stays.
+TEST(CustomActions, RollbackAndDeactivationDeactivateTheStoredType) {
+  for (const char* action : {"MsiProductRbActivate", "MsiProductDeactivate"}) {
+    FlagProduct p(L"vmobpc", L"." + std::wstring(action, action + std::strlen(action)));
+    QvrinstModule module;
+    MsiSession session;
+    EXPECT_EQ(module.Action(action)(session.Handle()), 0u) << action;
+    const auto lines = session.Lines();
+    ASSERT_GE(lines.size(), 2u) << action << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines.front(), StartRecord(action).c_str())) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines.back(), EndRecord(action, 1).c_str())) << Printable(lines);
+    EXPECT_TRUE(HasLine(lines, L"DeactivateRegistry: registry value FlagA requested by feature Pc"))
+        << action << Printable(lines);
+    EXPECT_EQ(p.Flag(), std::optional<DWORD>(0)) << action;
+    EXPECT_EQ(p.product.GetString(L"environment", L"ProductType"), std::optional<std::wstring>(L"vmobpc")) << action;
+  }
+}
+
+// Without a stored type the deactivation still runs, for the empty type: no
+// feature counts for it, so every declared flag is written 0.
+TEST(CustomActions, DeactivationWithoutStoredTypeSwitchesEveryFlagOff) {
+  FlagProduct p(L"");
+  QvrinstModule module;
+  MsiSession session;
+  EXPECT_EQ(module.Action("MsiProductDeactivate")(session.Handle()), 0u);
+  const auto lines = session.Lines();
   ASSERT_GE(lines.size(), 2u) << Printable(lines);
   EXPECT_TRUE(FullMatch(lines.front(), StartRecord("MsiProductDeactivate").c_str())) << Printable(lines);
-  EXPECT_TRUE(FullMatch(lines.back(), EndRecord("MsiProductDeactivate", result == 0 ? 1 : 3).c_str()))
+  EXPECT_TRUE(FullMatch(lines.back(), EndRecord("MsiProductDeactivate", 1).c_str())) << Printable(lines);
+  EXPECT_FALSE(HasLine(lines, L"requested by feature")) << Printable(lines);
+  EXPECT_EQ(p.Flag(), std::optional<DWORD>(0));
+}
+
+// A flag that cannot be written fails the deactivation with 1603, and its end
+// record says so.
+TEST(CustomActions, DeactivationFailsWhenAFlagCannotBeWritten) {
+  FlagProduct p(L"vmobpc");
+  const qvrtest::ScopedKeyLock lock(HKEY_LOCAL_MACHINE, p.FlagKey());
+  ASSERT_TRUE(lock.Locked());
+  QvrinstModule module;
+  MsiSession session;
+  EXPECT_EQ(module.Action("MsiProductDeactivate")(session.Handle()), kInstallFailure);
+  const auto lines = session.Lines();
+  ASSERT_GE(lines.size(), 2u) << Printable(lines);
+  EXPECT_TRUE(FullMatch(lines.front(), StartRecord("MsiProductDeactivate").c_str())) << Printable(lines);
+  EXPECT_TRUE(FullMatch(lines.back(), EndRecord("MsiProductDeactivate", 3).c_str())) << Printable(lines);
+  EXPECT_TRUE(HasLine(lines, L"WriteRegistry: can't create key " + p.FlagKey() + L": 0x00000005"))
       << Printable(lines);
 }
 
