@@ -1,12 +1,12 @@
 #include "activators/process_launcher.h"
 
+#include "Custom_Actions/qvrinst/exception_boundary.h"
 #include "Custom_Actions/qvrinst/log_sink.h"
 #include "Custom_Actions/qvrinst/service_locator.h"
 #include "platform/util/scoped_handle.h"
 
 #include <windows.h>
 
-#include <exception>
 #include <memory>
 #include <vector>
 
@@ -23,35 +23,19 @@ constexpr std::int32_t kNoService = static_cast<std::int32_t>(0x80004003u);  // 
 // that the caller never meets it again, but not for ever.
 constexpr DWORD kTerminationWaitMs = 10000;
 
-// What the exception being handled says; called in a catch block only.
-const char* CurrentExceptionText() noexcept {
-  try {
-    throw;
-  } catch (const std::exception& error) {
-    return error.what();
-  } catch (...) {
-    return "unknown exception";
-  }
-}
-
-// An error line written while an exception is handled: the sink is the
-// host's too, and may throw as well.
-template <class... Args>
-void LogFailure(LogSink* sink, const wchar_t* format, Args... args) noexcept {
-  try {
-    LogLine(sink, kLogError, format, args...);
-  } catch (...) {
-  }
-}
-
-// Releases a waiver service; a release that throws costs a line.
+// Releases a waiver service. It runs in a destructor, where nothing may be
+// thrown: a release that throws costs a line (the sink is the host's too,
+// and may throw as well).
 struct WaiverRelease {
   LogSink* sink;
   void operator()(WaiverService* service) const noexcept {
     try {
       service->Release();
     } catch (...) {
-      LogFailure(sink, L"Waiver release failed: %hs", CurrentExceptionText());
+      try {
+        LogLine(sink, kLogError, L"Waiver release failed: %hs", DescribeCurrentException());
+      } catch (...) {
+      }
     }
   }
 };
@@ -108,17 +92,6 @@ class SuspendedProcess {
 
 LaunchResult ProcessLauncher::Run(const std::wstring& commandLine, std::uint32_t& exitCode) {
   exitCode = 0;
-  try {
-    return Launch(commandLine, exitCode);
-  } catch (...) {
-    // From the host's callbacks (or memory running out): the process, when
-    // there was one, was terminated on the way here.
-    LogFailure(sink_, L"Process launch failed: %hs", CurrentExceptionText());
-    return LaunchResult::kCreationFailed;
-  }
-}
-
-LaunchResult ProcessLauncher::Launch(const std::wstring& commandLine, std::uint32_t& exitCode) {
   // CreateProcessW may write into the command line.
   std::vector<wchar_t> buffer(commandLine.begin(), commandLine.end());
   buffer.push_back(L'\0');

@@ -30,8 +30,9 @@ class ProcessLauncher {
 
   // Runs `commandLine` (program path and arguments) in the caller's
   // environment and current directory. `exitCode` is set to 0 and, when the
-  // process ended within the limit, to its exit code. Never throws: an
-  // exception of the host's callbacks is logged and fails the launch.
+  // process ended within the limit, to its exit code. An exception of the
+  // host's callbacks goes on to the caller's edge, after the process was
+  // terminated: a process created suspended is never left behind.
   LaunchResult Run(const std::wstring& commandLine, std::uint32_t& exitCode);
 
  protected:
@@ -41,8 +42,6 @@ class ProcessLauncher {
   virtual bool ReadExitCode(void* process, std::uint32_t& exitCode);
 
  private:
-  LaunchResult Launch(const std::wstring& commandLine, std::uint32_t& exitCode);
-
   ServiceLocator* locator_;
   LogSink* sink_;
   std::uint32_t timeLimitMs_;

@@ -5,10 +5,6 @@
 #include <exception>
 
 namespace qvr {
-namespace {
-
-// The text of the exception being handled; no allocation, so that reporting
-// a std::bad_alloc cannot fail the same way.
 const char* DescribeCurrentException() noexcept {
   try {
     throw;
@@ -18,8 +14,6 @@ const char* DescribeCurrentException() noexcept {
     return "an exception of unknown type";
   }
 }
-
-}  // namespace
 
 void ReportCaughtException(const wchar_t* operation, BoundaryReport& report) noexcept {
   WriteRequestedDump();

@@ -17,6 +17,10 @@ class BoundaryReport {
   ~BoundaryReport() = default;
 };
 
+// Called inside a catch handler: the text of the exception being handled.
+// It allocates nothing, so that describing a std::bad_alloc cannot fail.
+const char* DescribeCurrentException() noexcept;
+
 // Called inside a catch handler: writes the dump the crash dump filter writes
 // on request, then the report's line. Nothing it does throws out of it.
 void ReportCaughtException(const wchar_t* operation, BoundaryReport& report) noexcept;

@@ -280,4 +280,25 @@ TEST(RegisterPlugins, HostLocatorGrantsEachProcessBeforeItStarts) {
   EXPECT_THAT(sink.Texts(), Not(Contains(L"m_sl = null")));
 }
 
+// A host's callback that throws ends the operation at its edge: false, the
+// line, no registration.
+TEST(RegisterPlugins, ThrowingHostCallbackFailsTheActivation) {
+  TestProduct product(TestName());
+  product.CreateDeclarationKeys();
+  ProbeRecord record;
+  product.SetString(kSelfregs, L"p1", record.Command(L"p1"));
+  product.AddFeature(L"A", L"kis");
+  product.SetString(Feature(L"A"), L"Selfregs", L"p1");
+
+  RecordingSink sink;
+  plugintest::ThrowingLocator locator(plugintest::ThrowAt::kGrantWaiver, true);
+  qvr::Installer installer;
+  ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
+  installer.SetServiceLocator(&locator);
+  sink.lines.clear();
+  EXPECT_FALSE(installer.ActivateProduct(qvr::kActivatePlugins));
+  EXPECT_THAT(sink.Texts(3), ElementsAre(L"ActivateProduct: unexpected exception: GrantWaiver failed"));
+  EXPECT_THAT(record.Runs(), IsEmpty());
+}
+
 }  // namespace
