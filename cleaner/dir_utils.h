@@ -12,12 +12,16 @@ namespace qvr {
 // (ERROR_PATH_NOT_FOUND).
 DWORD DirEnsureExists(const std::wstring& path);
 
-// Deletes the directory `path` with everything below it, clearing read-only,
-// hidden and system attributes on the way. What cannot be deleted now is
-// scheduled for deletion at the next restart: files silently, directories
-// with their error returned. Links (junctions, symbolic links) are removed
-// themselves and never followed, so their targets stay untouched. A path
-// that is not a directory gives 87 (ERROR_INVALID_PARAMETER).
+// Deletes the directory `path` with everything below it, however deep,
+// clearing read-only, hidden and system attributes on the way. What cannot
+// be deleted now is scheduled for deletion at the next restart: files
+// silently, directories with their error returned. Links (junctions,
+// symbolic links to directories or files) are removed themselves, never
+// followed and never scheduled, so their targets stay untouched; a link the
+// system can reach only through its target (Wine's Unix symbolic links) is
+// left in place, and as `path` gives 50 (ERROR_NOT_SUPPORTED). A path that
+// is not a directory gives 87 (ERROR_INVALID_PARAMETER), memory running out
+// 8 (ERROR_NOT_ENOUGH_MEMORY).
 DWORD RecursiveDelete(const std::wstring& path);
 
 }  // namespace qvr

@@ -2,8 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <functional>
 #include <vector>
 
+#include "component/oxa/system/file/detail/filesystem_impl.h"
+#include "platform/util/scoped_handle.h"
+#include "tests/support/unix_links.h"
 #include "tests/unit/win/filesystem/test_folder.h"
 
 namespace {
@@ -89,16 +95,16 @@ TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
   EXPECT_EQ(ReadAll(outside + L"\\sub\\deep.txt"), "deep");
   EXPECT_FALSE(Exists(tree + L"\\own"));
   // Windows removes a directory link with RemoveDirectoryW. Wine 8 cannot
-  // remove a Unix symbolic link through Win32 at all (145 while its target
-  // is not empty): the link stays, so its directory cannot go either and is
-  // left to the restart, with the removal's error.
+  // remove a Unix symbolic link through Win32 at all (its calls reach the
+  // target): the link stays, so its directory cannot go either and is left
+  // to the restart, with the removal's error.
   const bool links_removable = top_result == ERROR_SUCCESS;
   if (links_removable) {
     EXPECT_EQ(tree_result, 0u);
     EXPECT_FALSE(Exists(tree));
     EXPECT_TRUE(fs_test::PendingDeletionsIn(folder.Path()).empty());
   } else {
-    EXPECT_EQ(top_result, static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+    EXPECT_EQ(top_result, static_cast<DWORD>(ERROR_NOT_SUPPORTED));
     EXPECT_EQ(tree_result, static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
     EXPECT_TRUE(Exists(tree + L"\\link"));
     // The links themselves are never scheduled: a restart might resolve them.
@@ -126,6 +132,105 @@ TEST(RecursiveDelete, LeavesWhatIsInUseToTheRestart) {
   EXPECT_EQ(ReadAll(tree + L"\\busy.txt"), "busy");
   // The file first, then the directory that holds it.
   EXPECT_EQ(fs_test::PendingDeletionsIn(folder.Path()), (std::vector<std::wstring>{tree + L"\\busy.txt", tree}));
+}
+
+// Links whose removal through Win32 would reach their targets under Wine 8,
+// where a Unix symbolic link to a file shows as a plain file.
+struct LinkCase {
+  const char* what;
+  bool toDirectory;  // else to a file
+  bool targetHeld;   // open without delete sharing: the link cannot be deleted
+  bool targetReadOnly;
+};
+
+constexpr LinkCase kLinkCases[] = {
+    {"file link", false, false, false},
+    {"file link whose target is in use", false, true, false},
+    {"file link to a read-only file", false, false, true},
+    {"link to an empty directory", true, false, false},
+};
+
+TEST(RecursiveDelete, LeavesTargetsOfLinksAsTheyWereAndNeverSchedulesALink) {
+  TestFolder folder;
+  const fs_test::PendingRenamesGuard pending(folder.Path());
+  for (std::size_t index = 0; index < std::size(kLinkCases); ++index) {
+    const LinkCase& row = kLinkCases[index];
+    SCOPED_TRACE(row.what);
+    const std::wstring tree = folder / (L"tree" + std::to_wstring(index));
+    const std::wstring target = folder / (L"target" + std::to_wstring(index));
+    const std::wstring link = tree + L"\\link";
+    ASSERT_EQ(qvr::DirEnsureExists(tree), 0u);
+    WriteAll(tree + L"\\own.txt", "own");
+    if (row.toDirectory) {
+      ASSERT_TRUE(CreateDirectoryW(target.c_str(), nullptr));
+    } else {
+      WriteAll(target, "target");
+    }
+    if (row.targetReadOnly) {
+      ASSERT_TRUE(SetFileAttributesW(target.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    const DWORD targetAttributes = GetFileAttributesW(target.c_str());
+    ASSERT_TRUE(folder.Link(target, link));
+    const qvr::ScopedHandle holder(row.targetHeld
+                                       ? qvr::ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ,
+                                                                      nullptr, OPEN_EXISTING, 0, nullptr))
+                                       : nullptr);
+    ASSERT_EQ(static_cast<bool>(holder), row.targetHeld);
+
+    qvr::RecursiveDelete(tree);
+
+    EXPECT_EQ(GetFileAttributesW(target.c_str()), targetAttributes);
+    if (!row.toDirectory) {
+      EXPECT_EQ(ReadAll(target), "target");
+    }
+    EXPECT_FALSE(Exists(tree + L"\\own.txt"));
+    // Removed (Windows), or left pointing where it did (Wine).
+    const std::string pointsTo = qvrtest::ReadUnixSymlink(link);
+    EXPECT_TRUE(pointsTo.empty() || pointsTo == qvrtest::UnixPath(target)) << pointsTo;
+    const std::vector<std::wstring> scheduled = fs_test::PendingDeletionsIn(folder.Path());
+    EXPECT_EQ(std::count(scheduled.begin(), scheduled.end(), link), 0);
+    EXPECT_EQ(std::count(scheduled.begin(), scheduled.end(), target), 0);
+  }
+}
+
+constexpr std::size_t kStackLeft = 128 * 1024;
+
+// Runs `work` on a thread with kStackLeft bytes of its stack (1 MiB) left,
+// the rest taken before it starts.
+void RunWithLittleStackLeft(const std::function<void()>& work) {
+  const auto run = [](void* parameter) -> DWORD {
+    MEMORY_BASIC_INFORMATION stack = {};
+    VirtualQuery(&stack, &stack, sizeof stack);
+    const auto here = reinterpret_cast<std::uintptr_t>(&stack);
+    const auto bottom = reinterpret_cast<std::uintptr_t>(stack.AllocationBase);
+    volatile char* taken = static_cast<volatile char*>(__builtin_alloca(here - bottom - kStackLeft));
+    taken[0] = 0;
+    (*static_cast<const std::function<void()>*>(parameter))();
+    return 0;
+  };
+  const qvr::ScopedHandle thread(CreateThread(nullptr, 1024 * 1024, run, const_cast<std::function<void()>*>(&work),
+                                              STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+  ASSERT_TRUE(thread);
+  WaitForSingleObject(thread.Get(), INFINITE);
+}
+
+// A walk that takes a stack frame per level (some 800 bytes) runs out of
+// stack at 300 levels with 128 KiB left.
+TEST(RecursiveDelete, DeletesADeepTreeWithLittleStackLeft) {
+  TestFolder folder;
+  const std::wstring tree = folder / L"deep";
+  std::wstring deepest = tree;
+  for (int level = 0; level < 300; ++level) deepest += L"\\d";
+  ASSERT_EQ(oxa::CreateDirectories(deepest), 0);
+  const std::wstring leaf = L"\\\\?\\" + deepest + L"\\leaf.txt";
+  WriteAll(leaf, "leaf");
+  ASSERT_EQ(ReadAll(leaf), "leaf");
+  ASSERT_GT(leaf.size(), static_cast<std::size_t>(MAX_PATH));
+
+  DWORD result = 0xFFFFFFFF;
+  RunWithLittleStackLeft([&] { result = qvr::RecursiveDelete(tree); });
+  EXPECT_EQ(result, 0u);
+  EXPECT_FALSE(Exists(tree));
 }
 
 }  // namespace

@@ -204,6 +204,44 @@ TEST(FileSystem, ReadWriteAndSeek) {
   EXPECT_EQ(ReadAll(folder / L"rw.bin"), "hello world");
 }
 
+TEST(FileSystem, OpenFileGoesThroughTheLongFormOfThePath) {
+  TestFolder folder;
+  std::wstring deep = L"deep";
+  for (wchar_t letter = L'a'; letter < L'f'; ++letter) deep += L"\\" + std::wstring(60, letter);
+  struct Case {
+    const char* what;
+    std::wstring folder;  // below the test folder
+  };
+  const Case cases[] = {
+      // Windows opens a drive path over MAX_PATH in its long form only.
+      {"over MAX_PATH", deep},
+      // The plain form drops the dot that ends a folder name, the long form
+      // (in which the folder is made) keeps it.
+      {"folder name ending in a dot", L"dotted."},
+  };
+  oxa::FileSystem file_system;
+  for (const Case& row : cases) {
+    for (const DWORD disposition : {CREATE_NEW, CREATE_ALWAYS}) {
+      SCOPED_TRACE(testing::Message() << row.what << ", disposition " << disposition);
+      const std::wstring path = folder / (row.folder + L"\\file" + std::to_wstring(disposition) + L".bin");
+      std::unique_ptr<oxa::File> file;
+      ASSERT_EQ(file_system.OpenFile(path, GENERIC_WRITE, disposition, nullptr, &file), 0u);
+      DWORD done = 0;
+      EXPECT_EQ(file->Write("written", 7, done), 0u);
+      file.reset();
+      ASSERT_EQ(file_system.OpenFile(path, GENERIC_READ, OPEN_EXISTING, nullptr, &file), 0u);
+      char buffer[16] = {};
+      EXPECT_EQ(file->Read(buffer, sizeof buffer, done), 0u);
+      EXPECT_EQ(std::string(buffer, done), "written");
+      file.reset();
+      // In the folder as it was made.
+      EXPECT_EQ(ReadAll(LongPathOf(path)), "written");
+    }
+  }
+  EXPECT_GT((folder / deep).size(), static_cast<std::size_t>(MAX_PATH));
+  EXPECT_EQ(ListNames(LongPathOf(folder.Path())).size(), 2u);
+}
+
 class RecordingCloseHandler : public oxa::FileCloseHandler {
  public:
   void CloseFile(HANDLE handle) override {

@@ -122,14 +122,17 @@ TestFolder::TestFolder() {
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
   path_ = std::wstring(temp, length) + L"qvr-fs-" + std::to_wstring(GetCurrentProcessId());
-  RemoveTree(path_);  // left by an earlier process of the same id
+  RemoveTree(LongForm());  // left by an earlier process of the same id
   CreateDirectoryW(path_.c_str(), nullptr);
 }
 
 TestFolder::~TestFolder() {
   for (const std::wstring& link : links_) qvrtest::RemoveUnixSymlink(link);
-  RemoveTree(path_);
+  RemoveTree(LongForm());
 }
+
+// Tests make paths over MAX_PATH and names the plain form changes.
+std::wstring TestFolder::LongForm() const { return L"\\\\?\\" + path_; }
 
 bool TestFolder::Link(const std::wstring& target, const std::wstring& link) {
   if (!qvrtest::CreateUnixSymlink(target, link)) return false;

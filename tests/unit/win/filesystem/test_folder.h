@@ -41,6 +41,8 @@ class TestFolder {
   bool Link(const std::wstring& target, const std::wstring& link);
 
  private:
+  std::wstring LongForm() const;
+
   std::wstring path_;
   std::vector<std::wstring> links_;
 };

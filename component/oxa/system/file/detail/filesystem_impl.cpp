@@ -209,18 +209,24 @@ DWORD FileSystem::OpenFile(const std::wstring& path, DWORD access, DWORD disposi
   if (file == nullptr) return ERROR_BAD_ARGUMENTS;
   std::unique_ptr<File> opened(new (std::nothrow) File(std::move(closeHandler)));
   if (!opened) return ERROR_OUTOFMEMORY;
+  // The file is opened through the long form its folders are created with:
+  // only so does a path over MAX_PATH open, and names the plain form would
+  // change (a folder name ending in a dot) stay the ones created.
+  std::wstring long_path;
+  const ResultCode made = MakeLongPath(path, long_path);
+  if (OXA_FAILED(made)) return static_cast<DWORD>(made) | kCustomerBit;
 
   DWORD error = ERROR_SUCCESS;
   if (disposition == CREATE_NEW || disposition == CREATE_ALWAYS) {
     try {
-      const PathSplit split = SplitAtLastSeparator(path);
+      const PathSplit split = SplitAtLastSeparator(long_path);
       if (!split.directory.empty()) {
         const ResultCode created = CreateDirectories(split.directory);
         if (created != rc::Ok) return static_cast<DWORD>(created) | kCustomerBit;
       }
       if (disposition == CREATE_NEW) {
         // A file that exists, in use or not, is never replaced here.
-        opened->handle_ = CreateWithReadSharing(path, access, CREATE_NEW);
+        opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_NEW);
         if (opened->handle_ == INVALID_HANDLE_VALUE) error = GetLastError();
       } else {
         error = CreateFileReplacingInUse(std::wstring(split.directory), std::wstring(split.name), access,
@@ -230,7 +236,7 @@ DWORD FileSystem::OpenFile(const std::wstring& path, DWORD access, DWORD disposi
       return ERROR_OUTOFMEMORY;
     }
   } else {
-    opened->handle_ = CreateWithReadSharing(path, access, disposition);
+    opened->handle_ = CreateWithReadSharing(long_path, access, disposition);
     if (opened->handle_ == INVALID_HANDLE_VALUE) error = GetLastError();
   }
   if (error != ERROR_SUCCESS) return error;

@@ -67,10 +67,12 @@ class FileSystem {
  public:
   virtual ~FileSystem() = default;
 
-  // Opens `path`. CREATE_NEW and CREATE_ALWAYS create the parent directories
-  // (their failure is returned with bit 29 set) and replace a file in use
-  // (CreateFileReplacingInUse); other dispositions open with read sharing.
-  // Returns 160 for a null `file`, 14 when memory runs out.
+  // Opens `path` through its long form (MakeLongPath; a failure to make it
+  // is returned with bit 29 set). CREATE_NEW and CREATE_ALWAYS create the
+  // parent directories (their failure is returned with bit 29 set) and
+  // replace a file in use (CreateFileReplacingInUse); other dispositions
+  // open with read sharing. Returns 160 for a null `file`, 14 when memory
+  // runs out.
   virtual DWORD OpenFile(const std::wstring& path, DWORD access, DWORD disposition,
                          std::shared_ptr<FileCloseHandler> closeHandler, std::unique_ptr<File>* file);
 };
