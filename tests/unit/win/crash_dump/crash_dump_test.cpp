@@ -465,10 +465,14 @@ TEST_P(PlantedDumpName, StaysUntouchedAndTheDumpTakesTheNextName) {
   EXPECT_EQ(dumps.size(), 1u);
 }
 
-std::string PlantName(const testing::TestParamInfo<Plant>& info) {
+const char* NameOf(Plant plant) {
   constexpr const char* kNames[] = {"File", "LinkToFile", "LinkToMissingFile"};
-  return kNames[static_cast<int>(info.param)];
+  return kNames[static_cast<int>(plant)];
 }
+
+void PrintTo(Plant plant, std::ostream* out) { *out << NameOf(plant); }
+
+std::string PlantName(const testing::TestParamInfo<Plant>& info) { return NameOf(info.param); }
 
 INSTANTIATE_TEST_SUITE_P(Plants, PlantedDumpName,
                          testing::Values(Plant::kFile, Plant::kLinkToFile, Plant::kLinkToMissingFile), PlantName);
