@@ -78,8 +78,8 @@ table() {
 
 @ 9 Custom_Actions/qvrinst/crash_dump.cpp
 = the dump name has day and month swapped
--                  now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
-+                  now.wDay, now.wMonth, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full");
+-                now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
++                now.wDay, now.wMonth, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
 
 @ 10 Custom_Actions/qvrinst/exception_boundary.cpp
 = an exception caught at an edge writes no dump
@@ -130,23 +130,14 @@ table() {
 
 @ 19 activators/process_launcher.cpp
 = the plugin time limit is ignored: a process still running counts as completed
--   if (WaitForSingleObject(process.Get(), timeLimitMs_) == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
-+   WaitForSingleObject(process.Get(), timeLimitMs_);
+-   if (waited == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
++   if (waited == WAIT_TIMEOUT) return LaunchResult::kCompleted;
 
 @ 20 activators/process_launcher.cpp
 = the waiver is granted after the process was resumed
 -   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
-- 
--   if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
--     // A process that can never start would only be waited for and left behind.
--     TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
--     return LaunchResult::kCreationFailed;
--   }
-+   if (ResumeThread(thread.Get()) == static_cast<DWORD>(-1)) {
-+     // A process that can never start would only be waited for and left behind.
-+     TerminateProcess(process.Get(), ERROR_PROCESS_ABORTED);
-+     return LaunchResult::kCreationFailed;
-+   }
+-   if (!process.Start()) return LaunchResult::kCreationFailed;
++   if (!process.Start()) return LaunchResult::kCreationFailed;
 +   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
 
 @ 21 activators/plugins.cpp
@@ -192,16 +183,17 @@ table() {
 
 @ 29 component/oxa/system/file/detail/filesystem_impl.cpp
 = OpenFile with CREATE_NEW replaces an existing file
--         opened->handle_ = CreateWithReadSharing(path, access, CREATE_NEW);
-+         opened->handle_ = CreateWithReadSharing(path, access, CREATE_ALWAYS);
+-         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_NEW);
++         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_ALWAYS);
 
 @ 30 component/oxa/text/utf.cpp
 = UTF-8 encoded surrogates are accepted
 -     if (lead == 0xED) high = 0x9F;
 
 @ 31 cleaner/dir_utils.cpp
-= RecursiveDelete of a directory link deletes the content of its target
--   if (IsLink(attributes)) return RemoveLink(path);
+= RecursiveDelete acts on entries that can only be reached through their link target
+-     if (!ActsOnItself(reached, entry_path, name)) continue;
++     (void)reached;
 
 @ 32 Custom_Actions/qvrinst/log_sink_provider.cpp
 = the ProductInfoDLL environment variable is ignored
