@@ -237,4 +237,24 @@ TEST(CustomActions, DeactivationFailsWhenAFlagCannotBeWritten) {
       << Printable(lines);
 }
 
+// Without the product's key paths nothing can be read, not even whether a
+// type is stored: both actions say so and fail.
+TEST(CustomActions, RollbackAndDeactivationFailWithoutKeyPaths) {
+  const std::wstring library = qvrtest::BuildPath(L"bin\\product_info_noexport.dll");
+  for (const char* action : {"MsiProductRbActivate", "MsiProductDeactivate"}) {
+    ASSERT_TRUE(SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str()));
+    QvrinstModule module;
+    MsiSession session;
+    EXPECT_EQ(module.Action(action)(session.Handle()), kInstallFailure) << action;
+    SetEnvironmentVariableW(L"ProductInfoDLL", nullptr);
+    const auto lines = session.Lines();
+    const std::wstring name(action, action + std::strlen(action));
+    EXPECT_TRUE(HasLine(lines, name + L": Initialize failed, deactivating what was read")) << Printable(lines);
+    EXPECT_TRUE(HasLine(lines, L"DeactivateCurrentType: the product's registry keys are unknown (Initialize failed)"))
+        << Printable(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(FullMatch(lines.back(), EndRecord(action, 3).c_str())) << Printable(lines);
+  }
+}
+
 }  // namespace
