@@ -5,6 +5,7 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 
 #include "tests/support/msi_session.h"
+#include "tests/support/test_files.h"
 #include "tests/support/unix_links.h"
 
 #include <aclapi.h>
@@ -401,13 +402,7 @@ TEST_P(PlantedDumpName, StaysUntouchedAndTheDumpTakesTheNextName) {
   const Plant plant = GetParam();
   TestTempFolder temp;
   const std::wstring target = temp / L"target.txt";
-  if (plant == Plant::kLinkToFile) {
-    const HANDLE file = CreateFileW(target.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-    ASSERT_NE(file, INVALID_HANDLE_VALUE);
-    DWORD written = 0;
-    WriteFile(file, "target", 6, &written, nullptr);
-    CloseHandle(file);
-  }
+  if (plant == Plant::kLinkToFile) qvrtest::WriteAll(target, "target");
   std::vector<std::wstring> planted;
   // The name holds the minute of the dump: both this one and the next are taken.
   const ChildRun child = RunChild(L"write \"" + temp.Path() + L"\"", [&](DWORD processId) {
@@ -417,11 +412,7 @@ TEST_P(PlantedDumpName, StaysUntouchedAndTheDumpTakesTheNextName) {
       const std::wstring path = temp / FirstDumpName(minute, processId);
       planted.push_back(path);
       if (plant == Plant::kFile) {
-        const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-        ASSERT_NE(file, INVALID_HANDLE_VALUE);
-        DWORD written = 0;
-        WriteFile(file, "planted", 7, &written, nullptr);
-        CloseHandle(file);
+        qvrtest::WriteAll(path, "planted");
       } else {
         ASSERT_TRUE(temp.Link(target, path));
       }
@@ -431,13 +422,7 @@ TEST_P(PlantedDumpName, StaysUntouchedAndTheDumpTakesTheNextName) {
 
   for (const std::wstring& path : planted) {
     if (plant == Plant::kFile) {
-      const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-      ASSERT_NE(file, INVALID_HANDLE_VALUE);
-      char content[16] = {};
-      DWORD read = 0;
-      ReadFile(file, content, sizeof content, &read, nullptr);
-      CloseHandle(file);
-      EXPECT_EQ(std::string(content, read), "planted");
+      EXPECT_EQ(qvrtest::ReadAll(path), "planted");
     } else {
       EXPECT_EQ(qvrtest::ReadUnixSymlink(path), qvrtest::UnixPath(target));
     }

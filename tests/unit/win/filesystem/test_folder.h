@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include "tests/support/test_files.h"
+
 #include <string>
 #include <string_view>
 #include <vector>
@@ -12,8 +14,8 @@
 namespace fs_test {
 
 bool Exists(const std::wstring& path);
-std::string ReadAll(const std::wstring& path);
-void WriteAll(const std::wstring& path, std::string_view content);
+using qvrtest::ReadAll;
+using qvrtest::WriteAll;
 
 // Makes `directory` the current directory for as long as it lives.
 class CurrentDirectoryScope {
