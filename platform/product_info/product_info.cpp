@@ -7,7 +7,8 @@
 #include <system_error>
 #include <vector>
 
-#include "component/oxa/exception/exception.h"
+#include "component/oxa/exception/check_sites.h"
+#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/system/file/path.h"
 #include "component/oxa/trace/tracer.h"
 
@@ -15,10 +16,6 @@ namespace qvr {
 namespace {
 
 // The source positions that the failures of a load are reported with.
-constexpr const char kSourceFile[] = "platform/product_info/product_info";
-constexpr int kNoLibraryLine = 209;
-constexpr int kNoExportLine = 799;
-constexpr int kExportFailedLine = 800;
 constexpr std::string_view kExpressionFailed = "Expression failed";
 
 // Tries of a text read whose buffer grows.
@@ -35,15 +32,13 @@ struct FileIdentity {
 DWORD ReadFileIdentity(const std::wstring& path, FileIdentity& identity) {
   // No access asked for: the identity is read also from a file that others
   // hold open.
-  const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const oxa::FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return GetLastError();
   BY_HANDLE_FILE_INFORMATION information;
-  const bool read = GetFileInformationByHandle(file, &information);
-  const DWORD error = read ? 0 : GetLastError();
-  CloseHandle(file);
-  if (read) identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
-  return error;
+  if (!GetFileInformationByHandle(file.Get(), &information)) return GetLastError();
+  identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+  return 0;
 }
 
 [[noreturn]] void ThrowEquivalentError(const std::wstring& path, DWORD error) {
@@ -51,8 +46,9 @@ DWORD ReadFileIdentity(const std::wstring& path, FileIdentity& identity) {
                                           std::error_code(static_cast<int>(error), std::system_category()));
 }
 
-[[noreturn]] void ThrowExpressionFailed(DWORD error, int line) {
-  oxa::Exception failure(kSourceFile, line, kExpressionFailed.data(), kExpressionFailed.size());
+[[noreturn]] void ThrowExpressionFailed(DWORD error, oxa::CheckSite site) {
+  const oxa::SourcePosition at = oxa::PositionOf(site);
+  oxa::Exception failure(at.file, at.line, kExpressionFailed.data(), kExpressionFailed.size());
   failure.SetProperty(oxa::ExceptionProperty::FromWindowsError(oxa::kWindowsErrorProperty, error));
   throw failure;
 }
@@ -155,18 +151,18 @@ ProductInfo LoadProductInfo(const std::wstring& path, ProductInfoLibraryLoader l
   }
   OXA_TRACE(oxa::kTraceInfo) << "Need to check and load new product info from '" << path << "'";
 
-  ScopedLibrary library;
+  oxa::ModuleHandle library;
   load(path.c_str(), library);
   // Declared after the library: strings the library put here are destroyed
   // while it is still loaded.
   ProductInfo filled;
-  if (!library) oxa::ThrowCheckFailed(kSourceFile, kNoLibraryLine);
+  if (!library) oxa::ThrowCheckFailed(oxa::CheckSite::kProductInfoNoLibrary);
 
   const auto getProductVersionInfo = reinterpret_cast<GetProductVersionInfo2Fn>(
       reinterpret_cast<void*>(GetProcAddress(library.Get(), kProductInfoExportName)));
-  if (!getProductVersionInfo) ThrowExpressionFailed(GetLastError(), kNoExportLine);
+  if (!getProductVersionInfo) ThrowExpressionFailed(GetLastError(), oxa::CheckSite::kProductInfoNoExport);
   const std::int32_t result = getProductVersionInfo(&filled);
-  if (OXA_FAILED(result)) oxa::ThrowCheckResultFailed(result, kSourceFile, kExportFailedLine);
+  if (OXA_FAILED(result)) oxa::ThrowCheckResultFailed(result, oxa::CheckSite::kProductInfoExportFailed);
 
   // The record outlives the library: nothing in it may depend on the
   // library's heap or code.

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "component/oxa/system/unique_handle.h"
+
 namespace qvr {
 namespace {
 
@@ -32,16 +34,15 @@ VersionQuery QueryVersion() {
 // The UBR lives in the 64-bit view; the 32-bit module would otherwise be
 // redirected away from it.
 std::uint32_t ReadUpdateBuildRevision() {
-  HKEY key = nullptr;
+  oxa::RegistryKeyHandle key;
   if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+                    KEY_READ | KEY_WOW64_64KEY, key.Receive()) != ERROR_SUCCESS) {
     return 0;
   }
   DWORD revision = 0;
   DWORD type = REG_NONE;
   DWORD size = sizeof(revision);
-  const LONG error = RegQueryValueExW(key, L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&revision), &size);
-  RegCloseKey(key);
+  const LONG error = RegQueryValueExW(key.Get(), L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&revision), &size);
   if (error != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(revision)) return 0;
   return revision;
 }

@@ -29,13 +29,8 @@ std::wstring OwnFolder() {
 
 }  // namespace
 
-InstallerModule::InstallerModule() : path_(OwnFolder() + L"qvrinst.dll") {
-  module_ = LoadLibraryW(path_.c_str());
+InstallerModule::InstallerModule() : path_(OwnFolder() + L"qvrinst.dll"), module_(LoadLibraryW(path_.c_str())) {
   if (!module_) loadError_ = GetLastError();
-}
-
-InstallerModule::~InstallerModule() {
-  if (module_) FreeLibrary(module_);
 }
 
 InstallerPtr InstallerModule::Create(std::uint32_t version, std::wstring& error) const {
@@ -44,7 +39,7 @@ InstallerPtr InstallerModule::Create(std::uint32_t version, std::wstring& error)
     return nullptr;
   }
   const auto factory = reinterpret_cast<qvr::GetVersionedQVRInstallerFn>(
-      reinterpret_cast<void*>(GetProcAddress(module_, "GetVersionedQVRInstaller")));
+      reinterpret_cast<void*>(GetProcAddress(module_.Get(), "GetVersionedQVRInstaller")));
   if (!factory) {
     error = path_ + L" does not export GetVersionedQVRInstaller";
     return nullptr;

@@ -2,7 +2,7 @@
 // installer engine sees it, and a LogSink that keeps what it is given.
 #pragma once
 
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "log/installer_log.h"
 #include "tests/support/recording_sink.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 

@@ -65,8 +65,8 @@ TEST(PluginDeclarations, ReadersKeepWhatTheyCanRead) {
   RecordingSink sink;
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  EXPECT_EQ(installer.Selfregs(), (qvr::PluginCommandTable{{L"first", first}, {L"last", last}}));
-  EXPECT_EQ(installer.SelfUnregs(), (qvr::PluginCommandTable{{L"undo", first}}));
+  EXPECT_EQ(installer.Plugins().Commands(qvr::PluginDirection::kRegister), (qvr::PluginCommandTable{{L"first", first}, {L"last", last}}));
+  EXPECT_EQ(installer.Plugins().Commands(qvr::PluginDirection::kUnregister), (qvr::PluginCommandTable{{L"undo", first}}));
 
   EXPECT_THAT(LinesStartingWith(sink, L"ReadSelfregs: selfreg "),
               UnorderedElementsAre(L"ReadSelfregs: selfreg first = " + first, L"ReadSelfregs: selfreg last = " + last));
@@ -91,8 +91,8 @@ TEST(PluginDeclarations, MissingKeysGiveEmptyTables) {
   RecordingSink sink;
   qvr::Installer installer;
   EXPECT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  EXPECT_THAT(installer.Selfregs(), IsEmpty());
-  EXPECT_THAT(installer.SelfUnregs(), IsEmpty());
+  EXPECT_THAT(installer.Plugins().Commands(qvr::PluginDirection::kRegister), IsEmpty());
+  EXPECT_THAT(installer.Plugins().Commands(qvr::PluginDirection::kUnregister), IsEmpty());
   EXPECT_THAT(sink.Texts(qvr::kLogError), testing::IsSupersetOf({
                                               std::wstring(L"ReadSelfregs: can't open selfreg key: 0x00000002"),
                                               std::wstring(L"ReadSelfUnregs: can't open selfunreg key: 0x00000002"),
@@ -111,7 +111,7 @@ TEST(PluginDeclarations, ReadAfterTheFeatures) {
   // Without a features key Initialize stops before the declarations.
   qvr::Installer installer;
   EXPECT_FALSE(installer.Initialize(nullptr, L"kis", nullptr));
-  EXPECT_THAT(installer.Selfregs(), IsEmpty());
+  EXPECT_THAT(installer.Plugins().Commands(qvr::PluginDirection::kRegister), IsEmpty());
 }
 
 TEST(RegisterPlugins, OncePerQualifyingFeatureAndNameInFeatureOrder) {

@@ -9,7 +9,7 @@
 #include <string>
 
 #include "Custom_Actions/qvrinst/installer.h"
-#include "Custom_Actions/qvrinst/log_sink_provider.h"
+#include "Custom_Actions/qvrinst/product_keys.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "tests/support/msi_session.h"
 #include "tests/unit/win/product_info/product_info_fixtures.h"
@@ -26,11 +26,16 @@ using testing::Contains;
 using testing::ElementsAre;
 using testing::ElementsAreArray;
 
-// The installer object's first base on its own.
-class KeyProvider final : public qvr::LogSinkProvider {
+// The key paths' computation with the sink it reports to.
+class KeyProvider {
  public:
-  explicit KeyProvider(qvr::LogSink* sink) { sink_ = sink; }
-  const qvr::CommonRegKeys& Keys() const { return commonRegKeys_; }
+  explicit KeyProvider(qvr::LogSink* sink) : sink_(sink) {}
+  bool InitCommonRegKeys() { return qvr::InitCommonRegKeys(sink_, keys_); }
+  const qvr::CommonRegKeys& Keys() const { return keys_; }
+
+ private:
+  qvr::LogSink* sink_;
+  qvr::CommonRegKeys keys_;
 };
 
 LogRecord PathLine(const std::wstring& fromEnvironment) {

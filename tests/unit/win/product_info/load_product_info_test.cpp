@@ -212,7 +212,7 @@ TEST(LoadProductInfo, FailuresRaiseFrameworkErrorsAndAreNotCached) {
 
   // A loader that loads nothing and says nothing.
   try {
-    qvr::LoadProductInfo(folder.File(L"anything.dll"), [](const wchar_t*, qvr::ScopedLibrary&) {});
+    qvr::LoadProductInfo(folder.File(L"anything.dll"), [](const wchar_t*, oxa::ModuleHandle&) {});
     ADD_FAILURE() << "read without a library";
   } catch (const oxa::CheckFailedException& error) {
     EXPECT_STREQ(error.GetFile(), "platform/product_info/product_info");

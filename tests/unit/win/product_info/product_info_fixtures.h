@@ -11,7 +11,7 @@
 #include <string_view>
 #include <vector>
 
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "log/installer_log.h"
 #include "tests/support/recording_sink.h"
 #include "component/oxa/trace/tracer.h"
 

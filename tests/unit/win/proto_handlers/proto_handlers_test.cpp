@@ -2,6 +2,7 @@
 // HKEY_CLASSES_ROOT and removal of the schemes' key trees, and the failures
 // that stop each of them.
 #include "Custom_Actions/qvrinst/installer.h"
+#include "platform/util/scoped_reg_key.h"
 
 #include "tests/support/recording_sink.h"
 #include "tests/support/registry_guards.h"
@@ -93,7 +94,7 @@ TEST(ProtoHandlers, RegisterAndRemove) {
   qvr::Installer installer;
   // Protocol handlers need no feature and no product type.
   ASSERT_TRUE(installer.Initialize(&sink, L"", nullptr));
-  const auto& table = installer.ProtoHandlers();
+  const auto& table = installer.ProtoHandlers().ProtoHandlers();
   ASSERT_EQ(table.size(), 3u);
   EXPECT_EQ(table.at(a).name, a);
   EXPECT_EQ(table.at(a).descr, L"URL:QVR protocol");
@@ -134,7 +135,7 @@ TEST(ProtoHandlers, NoDeclarations) {
   RecordingSink sink;
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  EXPECT_THAT(installer.ProtoHandlers(), IsEmpty());
+  EXPECT_THAT(installer.ProtoHandlers().ProtoHandlers(), IsEmpty());
   EXPECT_TRUE(installer.RegisterProtoHandlers());
   EXPECT_TRUE(installer.UnRegisterProtoHandlers());
   EXPECT_THAT(sink.Texts(qvr::kLogError), IsEmpty());
@@ -186,8 +187,8 @@ TEST(ProtoHandlers, ReaderFailures) {
     qvr::Installer installer;
     EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr)) << c.what;
     EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines) << c.what;
-    EXPECT_THAT(installer.ProtoHandlers(), ElementsAre(testing::Key(a))) << c.what;
-    EXPECT_THAT(installer.RegistryValues(), IsEmpty()) << c.what;
+    EXPECT_THAT(installer.ProtoHandlers().ProtoHandlers(), ElementsAre(testing::Key(a))) << c.what;
+    EXPECT_THAT(installer.Registry().Table(), IsEmpty()) << c.what;
   }
 
   // A scheme of 25 characters does not fit the name buffer.
@@ -202,7 +203,7 @@ TEST(ProtoHandlers, ReaderFailures) {
   EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
   EXPECT_THAT(sink.Texts(qvr::kLogError),
               ElementsAre(L"ReadProtoHandlers: can't enum protocol handlers root key, err: 0x000000ea"));
-  EXPECT_THAT(installer.ProtoHandlers(), ElementsAre(testing::Key(a)));
+  EXPECT_THAT(installer.ProtoHandlers().ProtoHandlers(), ElementsAre(testing::Key(a)));
 }
 
 TEST(ProtoHandlers, StringValues) {
@@ -214,21 +215,18 @@ TEST(ProtoHandlers, StringValues) {
   installer.Initialize(&sink, nullptr, nullptr);
   sink.lines.clear();
 
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.KeyOf(L"v").c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  qvr::ScopedRegKey key;
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, product.KeyOf(L"v").c_str(), KEY_READ), ERROR_SUCCESS);
   // Only the terminating NUL: the empty text, without a line.
-  EXPECT_EQ(installer.GetStringValue(key, L"Terminated"), L"");
-  EXPECT_EQ(installer.GetStringValue(key, L"Text"), L"text");
+  EXPECT_EQ(qvr::GetStringValue(&sink, key, L"Terminated"), L"");
+  EXPECT_EQ(qvr::GetStringValue(&sink, key, L"Text"), L"text");
   EXPECT_THAT(sink.lines, IsEmpty());
   // A key opened for reading cannot take a value.
-  EXPECT_FALSE(installer.SetStringValue(key, L"Name", L"value"));
+  EXPECT_FALSE(qvr::SetStringValue(&sink, key, L"Name", L"value"));
   EXPECT_THAT(sink.Texts(qvr::kLogError),
               ElementsAre(L"SetStringValue: failed to set param Name with value value, err: 0x5"));
-  RegCloseKey(key);
-
-  ASSERT_EQ(RegOpenKeyExW(HKEY_LOCAL_MACHINE, product.KeyOf(L"v").c_str(), 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-  EXPECT_TRUE(installer.SetStringValue(key, L"Name", L"value"));
-  RegCloseKey(key);
+  ASSERT_EQ(key.Open(HKEY_LOCAL_MACHINE, product.KeyOf(L"v").c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
+  EXPECT_TRUE(qvr::SetStringValue(&sink, key, L"Name", L"value"));
   const auto written = ReadRegValue(HKEY_LOCAL_MACHINE, product.KeyOf(L"v"), L"Name");
   ASSERT_TRUE(written);
   EXPECT_EQ(written->type, static_cast<DWORD>(REG_SZ));

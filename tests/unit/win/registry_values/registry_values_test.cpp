@@ -89,7 +89,7 @@ TEST(RegistryValues, Declarations) {
   RecordingSink sink;
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  const auto& table = installer.RegistryValues();
+  const auto& table = installer.Registry().Table();
   ASSERT_EQ(table.size(), 5u);
   EXPECT_FALSE(table.count(L"NoEquals"));  // left out silently, the others read
 
@@ -144,7 +144,7 @@ TEST(RegistryValues, ReaderFailures) {
     qvr::Installer installer;
     EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr)) << c.line;
     EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(c.line));
-    EXPECT_THAT(installer.RegistryValues(), ElementsAre(testing::Key(L"A")));
+    EXPECT_THAT(installer.Registry().Table(), ElementsAre(testing::Key(L"A")));
   }
   {
     RegistryProduct p;

@@ -75,7 +75,7 @@ TEST(Profiles, ActivationMarksTheRequestedProfilesAndRemovesTheOthers) {
     ProfileRun run(L"A");
     ASSERT_TRUE(run.Initialized());
     EXPECT_THAT(run.Lines(qvr::kLogInfo), Contains(L"ReadProfiles: profile Scan = tasks\\Scan"));
-    ASSERT_EQ(run.Installer().Profiles().size(), 4u);
+    ASSERT_EQ(run.Installer().Profiles().Table().size(), 4u);
     ASSERT_TRUE(run.Installer().ActivateProfiles(L"A"));
     const auto lines = run.Lines(qvr::kLogInfo);
     EXPECT_THAT(lines, Contains(L"ActivateProfiles: profile Scan requested by feature F1"));
@@ -215,8 +215,8 @@ TEST(Profiles, DeclarationsThatFailTheReader) {
     EXPECT_TRUE(run.Initialized()) << Printable(run.Lines(qvr::kLogError));
     EXPECT_THAT(LinesOf(run, qvr::kLogInfo, L"ReadProfiles"),
                 testing::ElementsAre(L"ReadProfiles: profile " + longest + L" = tasks\\Scan"));
-    ASSERT_EQ(run.Installer().Profiles().size(), 1u);
-    EXPECT_EQ(run.Installer().Profiles().at(longest).path, L"tasks\\Scan");
+    ASSERT_EQ(run.Installer().Profiles().Table().size(), 1u);
+    EXPECT_EQ(run.Installer().Profiles().Table().at(longest).path, L"tasks\\Scan");
   }
 
   // Without a profiles key nothing else is read.

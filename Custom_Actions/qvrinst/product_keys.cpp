@@ -1,11 +1,11 @@
-#include "Custom_Actions/qvrinst/log_sink_provider.h"
+#include "Custom_Actions/qvrinst/product_keys.h"
 
 #include <windows.h>
 
 #include <exception>
 
 #include "Custom_Actions/COMMON/product_info_checked.h"
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "log/log_sink.h"
 
 namespace qvr {
 namespace {
@@ -36,10 +36,9 @@ bool FileSystemObjectExists(const std::wstring& path) {
 
 }  // namespace
 
-bool LogSinkProvider::InitCommonRegKeys() {
+bool InitCommonRegKeys(LogSink* sink, CommonRegKeys& keys) {
   // Paths of an earlier call must not outlive a failure of this one.
-  commonRegKeys_ = CommonRegKeys{};
-  LogSink* sink = GetLogSink();
+  keys = CommonRegKeys{};
   const bool logging = sink && sink->IsEnabled();
 
   const std::wstring fromEnvironment = ReadEnvironmentVariable(kProductInfoPathVariable);
@@ -47,11 +46,11 @@ bool LogSinkProvider::InitCommonRegKeys() {
   try {
     const std::wstring path = FileSystemObjectExists(fromEnvironment) ? fromEnvironment : LocateProductInfoLibrary();
     const ProductInfo info = LoadProductInfo(path);
-    commonRegKeys_ = DeriveCommonRegKeys(info.ProductRegistryKey.view());
+    keys = DeriveCommonRegKeys(info.ProductRegistryKey.view());
     if (logging) {
       sink->Write(kLogInfo, L"Using common reg keys:\nproduct: %ls,\nenv: %ls,\ndata: %ls",
-                  commonRegKeys_[kProductKey].c_str(), commonRegKeys_[kProductEnvironmentKey].c_str(),
-                  commonRegKeys_[kProductDataKey].c_str());
+                  keys[kProductKey].c_str(), keys[kProductEnvironmentKey].c_str(),
+                  keys[kProductDataKey].c_str());
     }
     return true;
   } catch (const std::exception& error) {
