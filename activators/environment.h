@@ -16,9 +16,9 @@ class EnvironmentValues {
   // `type`: the small-office types share "vmob".
   static std::wstring Plan(const std::wstring& type) { return IsSmallOfficeType(type) ? L"vmob" : type; }
 
-  // ActivateEnvironment: copies every value of `installerEnvironmentKey`\
-  // `declarations` into `productEnvironmentKey` as REG_SZ, stopping at the
-  // first failure. `type` is named in the line of a missing declaration key.
+  // ActivateEnvironment: copies every value of the subkey `declarations` of
+  // `installerEnvironmentKey` into `productEnvironmentKey` as REG_SZ,
+  // stopping at the first failure. `type` is named in the line of a missing declaration key.
   static bool Apply(LogSink* sink, const std::wstring& productEnvironmentKey,
                     const std::wstring& installerEnvironmentKey, const std::wstring& declarations,
                     const std::wstring& type);

@@ -126,39 +126,6 @@ TEST(Profiles, ActivationMarksTheRequestedProfilesAndRemovesTheOthers) {
   EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 0u);
 }
 
-TEST(Profiles, TheLastQualifyingFeatureDecidesTheDisabledMark) {
-  // First (in name order) disabled, second not: not disabled.
-  {
-    ProfileProduct product(TestName() + L"Enabled");
-    product.DeclareProfile(L"Scan", L"tasks\\Scan");
-    product.AddFeature(L"F1", L"T", L"Scan", L"T");
-    product.AddFeature(L"F2", L"T", L"Scan");
-    {
-      ProfileRun run(L"T");
-      ASSERT_TRUE(run.Installer().ActivateProfiles(L"T"));
-      EXPECT_THAT(run.Lines(qvr::kLogInfo),
-                  Contains(L"WriteProfiles: setting profile Scan to installed, enable state to not changed"));
-    }
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
-    EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 1u);
-  }
-  // The other way round: disabled.
-  {
-    ProfileProduct product(TestName() + L"Disabled");
-    product.DeclareProfile(L"Scan", L"tasks\\Scan");
-    product.AddFeature(L"F1", L"T", L"Scan");
-    product.AddFeature(L"F2", L"T", L"Scan", L"T");
-    ProfileRun run(L"T");
-    ASSERT_TRUE(run.Installer().ActivateProfiles(L"T"));
-    EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 0u);
-    // The mark outlives a deactivation within the same object.
-    ASSERT_TRUE(run.Installer().DeactivateProfiles(L"T"));
-    EXPECT_THAT(run.Lines(qvr::kLogInfo),
-                Contains(L"WriteProfiles: setting profile Scan to not installed, enable state to disabled"));
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
-  }
-}
-
 TEST(Profiles, EmptyTableWritesNothingAndNoStoreFails) {
   ProfileProduct product(TestName());
   product.AddFeature(L"F1", L"A", L"Scan");
