@@ -61,20 +61,20 @@ table() {
 -   text.assign(buffer.get(), size);
 +   text.assign(buffer.get(), size - 1);
 
-@ 6 Custom_Actions/qvrinst/msi_log.cpp
-= the time stamp's brackets in log lines are not escaped
--   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [\\[]%02d:%02d:%02d:%03d[\\]]: ",
-+   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [%02d:%02d:%02d:%03d]: ",
+@ 6 log/installer_log.cpp
+= square brackets in installer-log lines are not escaped
+-     case L'[': return L"[\\[]";
+-     case L']': return L"[\\]]";
 
-@ 7 component/oxa/trace/msi_tracer.cpp
-= braces in framework records are not escaped
+@ 7 log/installer_log.cpp
+= braces in installer-log lines are not escaped
 -     case L'{': return L"[\\{]";
 -     case L'}': return L"[\\}]";
 
 @ 8 Custom_Actions/COMMON/vantor_tm_profiles.cpp
-= square brackets in the profile context's lines are not escaped
--     if (*unit == L'[' || *unit == L']' || *unit == L'{' || *unit == L'}') {
-+     if (*unit == L'{' || *unit == L'}') {
+= the profile context's lines lose their time-stamped prefix
+-   InstallerLog(install).LineV(format, args);
++   InstallerLog(install).PlainV(format, args);
 
 @ 9 Custom_Actions/qvrinst/crash_dump.cpp
 = the dump name has day and month swapped
@@ -92,15 +92,15 @@ table() {
 -   return major < 6 || (major == 6 && minor <= 2);
 +   return major < 6 || (major == 6 && minor < 2);
 
-@ 12 Custom_Actions/qvrinst/installer_features.cpp
+@ 12 Custom_Actions/qvrinst/product_registry.cpp
 = a feature without a readable "installed" value counts as not installed
--   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return true;
-+   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return false;
+-   return key.ReadDword(L"installed", value) != ERROR_SUCCESS || value != 0;
++   return key.ReadDword(L"installed", value) == ERROR_SUCCESS && value != 0;
 
-@ 13 Custom_Actions/qvrinst/installer_environment.cpp
+@ 13 activators/environment.cpp
 = the product environment key is opened for reading only
--   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), 0x2001F);
-+   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), KEY_READ);
+-   if (!CheckSuccess(sink, product.Open(HKEY_LOCAL_MACHINE, productEnvironmentKey.c_str(), KEY_READ | KEY_WRITE),
++   if (!CheckSuccess(sink, product.Open(HKEY_LOCAL_MACHINE, productEnvironmentKey.c_str(), KEY_READ),
 
 @ 14 Custom_Actions/qvrinst/activation_sequences.cpp
 = a type switch deactivates the registry flags before it unregisters the plugins
@@ -145,20 +145,20 @@ table() {
 -   return launched == LaunchResult::kCompleted && exitCode == 0;
 +   return launched == LaunchResult::kCompleted;
 
-@ 22 activators/profiles.cpp
+@ 22 activators/profiles_plan.cpp
 = only the last DisabledProductTypes entry decides whether a profile is disabled
--     for (const auto& type : feature.disabledProductTypes) disabled = disabled || type == productType;
-+     for (const auto& type : feature.disabledProductTypes) disabled = type == productType;
+-     profile.disabled = std::find(disabledTypes.begin(), disabledTypes.end(), type) != disabledTypes.end();
++     profile.disabled = disabledTypes.back() == type;
 
 @ 23 platform/util/scoped_reg_key.cpp
-= a REG_EXPAND_SZ value is read as a string
--     if (result != ERROR_SUCCESS || type != REG_SZ) {
-+     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+= a REG_EXPAND_SZ value is read where only REG_SZ is taken
+-   return type == REG_SZ || (type == REG_EXPAND_SZ && policy != StringPolicy::kSzOnly);
++   return type == REG_SZ || type == REG_EXPAND_SZ;
 
-@ 24 platform/util/reg_utils.cpp
-= OpenForRead does not ask for KEY_READ
--   return Open(root, path, extraAccess | KEY_READ, useThreadUserRoot);
-+   return Open(root, path, extraAccess, useThreadUserRoot);
+@ 24 platform/util/scoped_reg_key.cpp
+= a name that an enumeration cannot read ends the walk even where it should be skipped
+-       if (onError(result)) continue;
++       onError(result);
 
 @ 25 platform/util/privileges.cpp
 = a privilege is adjusted with "enabled by default" instead of "enabled"
@@ -183,8 +183,8 @@ table() {
 
 @ 29 component/oxa/system/file/detail/filesystem_impl.cpp
 = OpenFile with CREATE_NEW replaces an existing file
--         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_NEW);
-+         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_ALWAYS);
+-         opened->handle_.Reset(CreateWithReadSharing(long_path, access, CREATE_NEW));
++         opened->handle_.Reset(CreateWithReadSharing(long_path, access, CREATE_ALWAYS));
 
 @ 30 component/oxa/text/utf.cpp
 = UTF-8 encoded surrogates are accepted
@@ -195,7 +195,7 @@ table() {
 -     if (!ActsOnItself(reached, entry_path, name)) continue;
 +     (void)reached;
 
-@ 32 Custom_Actions/qvrinst/log_sink_provider.cpp
+@ 32 Custom_Actions/qvrinst/product_keys.cpp
 = the ProductInfoDLL environment variable is ignored
 -     const std::wstring path = FileSystemObjectExists(fromEnvironment) ? fromEnvironment : LocateProductInfoLibrary();
 +     const std::wstring path = LocateProductInfoLibrary();
@@ -209,6 +209,15 @@ table() {
 = references inside a product variable's value are not expanded
 -     position = open;
 +     position = open + value.size();
+@ 35 activators/declaration_table.cpp
+= a declaration value that cannot be read is skipped even where it fails the read
+-           failed = rules.badValueFails;
++           failed = false;
+
+@ 36 Custom_Actions/qvrinst/feature_model.h
+= a name that no declaration carries is requested all the same
+-       if (declared.count(name) != 0) requests.push_back({name, featureName});
++       requests.push_back({name, featureName});
 TABLE
 }
 
