@@ -20,16 +20,6 @@ constexpr wchar_t kRuntimeLibrary[] = L"ucrtbase.dll";
 constexpr std::size_t kMaxLibraryPathChars = 32000;  // with the terminating zero
 constexpr std::uint32_t kWindows10 = 10 * 256;
 
-// The framework's identifiers for the settings store and its properties.
-constexpr std::uint32_t kStoreInterfaceType = 13;
-constexpr std::uint32_t kStorePlugin = 43003;
-constexpr std::uint32_t kSourcePathProperty = 0x20900040;
-constexpr std::uint32_t kUtf16CodePage = 1200;
-constexpr std::uint32_t kFormatVersionProperty = 0x20601004;
-constexpr std::uint32_t kReadOnlyProperty = 0x20601000;
-constexpr std::uint32_t kPersistentProperty = 0x30601001;
-constexpr std::uint32_t kAddDeclaredNodesProperty = 0x2040004A;
-
 FrameworkObject* g_processRoot = nullptr;
 
 std::wstring JoinPath(const std::wstring& directory, const wchar_t* name) {

@@ -5,7 +5,7 @@
 #include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/key_value_list.h"
 #include "log/installer_log.h"
-#include "component/oxa/trace/msi_tracer.h"
+#include "log/msi_tracer.h"
 
 #include <msiquery.h>
 

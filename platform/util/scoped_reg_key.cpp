@@ -84,44 +84,32 @@ void ScopedRegKey::Replace(HKEY key, REGSAM access) {
   viewBits_ = access & kViewMask;
 }
 
-LONG ScopedRegKey::Open(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view) {
+LONG ScopedRegKey::Acquire(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view, bool create) {
   access |= static_cast<REGSAM>(view);
   HKEY key = nullptr;
   LONG result = ERROR_INVALID_FUNCTION;
-  switch (KindOf(transaction_)) {
-    case AccessKind::Transacted:
-      if (auto open = FindAdvapiFunction<RegOpenKeyTransactedFn>("RegOpenKeyTransactedW")) {
-        result = open(parent, subkey, 0, access, &key, transaction_->handle, nullptr);
-      }
-      break;
-    case AccessKind::Plain:
-      result = RegOpenKeyExW(parent, subkey, 0, access, &key);
-      break;
-    case AccessKind::Refused:
-      break;
+  const AccessKind kind = KindOf(transaction_);
+  if (kind == AccessKind::Transacted && create) {
+    if (auto createTransacted = FindAdvapiFunction<RegCreateKeyTransactedFn>("RegCreateKeyTransactedW"))
+      result = createTransacted(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr, transaction_->handle,
+                                nullptr);
+  } else if (kind == AccessKind::Transacted) {
+    if (auto openTransacted = FindAdvapiFunction<RegOpenKeyTransactedFn>("RegOpenKeyTransactedW"))
+      result = openTransacted(parent, subkey, 0, access, &key, transaction_->handle, nullptr);
+  } else if (kind == AccessKind::Plain) {
+    result = create ? RegCreateKeyExW(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr)
+                    : RegOpenKeyExW(parent, subkey, 0, access, &key);
   }
   if (result == ERROR_SUCCESS) Replace(key, access);
   return result;
 }
 
+LONG ScopedRegKey::Open(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view) {
+  return Acquire(parent, subkey, access, view, false);
+}
+
 LONG ScopedRegKey::Create(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view) {
-  access |= static_cast<REGSAM>(view);
-  HKEY key = nullptr;
-  LONG result = ERROR_INVALID_FUNCTION;
-  switch (KindOf(transaction_)) {
-    case AccessKind::Transacted:
-      if (auto create = FindAdvapiFunction<RegCreateKeyTransactedFn>("RegCreateKeyTransactedW")) {
-        result = create(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr, transaction_->handle, nullptr);
-      }
-      break;
-    case AccessKind::Plain:
-      result = RegCreateKeyExW(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr);
-      break;
-    case AccessKind::Refused:
-      break;
-  }
-  if (result == ERROR_SUCCESS) Replace(key, access);
-  return result;
+  return Acquire(parent, subkey, access, view, true);
 }
 
 LONG ScopedRegKey::OpenChild(const wchar_t* subkey, REGSAM access, ScopedRegKey& child) const {

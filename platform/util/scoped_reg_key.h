@@ -98,6 +98,8 @@ class ScopedRegKey {
   RegTransaction* Transaction() const { return transaction_; }
 
  private:
+  // Open or Create.
+  LONG Acquire(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view, bool create);
   void Replace(HKEY key, REGSAM access);
 
   oxa::RegistryKeyHandle key_;

@@ -50,56 +50,34 @@ class UniqueHandle {
   Value value_ = Traits::Invalid();
 };
 
-struct KernelHandleTraits {
-  using Value = HANDLE;
-  static Value Invalid() noexcept { return nullptr; }
-  static void Close(Value handle) noexcept { CloseHandle(handle); }
+// A kind of handle: its value type, how a handle is given back, and the
+// value that means "no handle" (the type's zero).
+template <class T, void (*kClose)(T) noexcept>
+struct HandleTraits {
+  using Value = T;
+  static Value Invalid() noexcept { return Value{}; }
+  static void Close(Value value) noexcept { kClose(value); }
 };
 
-// CreateFileW answers INVALID_HANDLE_VALUE for a failure, not null.
-struct FileHandleTraits {
-  using Value = HANDLE;
-  static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Value handle) noexcept { CloseHandle(handle); }
+// Kinds whose opening answers INVALID_HANDLE_VALUE for a failure, not null.
+template <void (*kClose)(HANDLE) noexcept>
+struct InvalidValueHandleTraits : HandleTraits<HANDLE, kClose> {
+  static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
 
-struct FindHandleTraits {
-  using Value = HANDLE;
-  static Value Invalid() noexcept { return INVALID_HANDLE_VALUE; }
-  static void Close(Value handle) noexcept { FindClose(handle); }
-};
+inline void CloseKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
+inline void CloseFindHandle(HANDLE handle) noexcept { FindClose(handle); }
+inline void CloseRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
+inline void UnloadModule(HMODULE module) noexcept { FreeLibrary(module); }
+inline void ReleaseLocalMemory(HLOCAL memory) noexcept { LocalFree(memory); }
+inline void CloseInstallerHandle(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
 
-struct RegistryKeyTraits {
-  using Value = HKEY;
-  static Value Invalid() noexcept { return nullptr; }
-  static void Close(Value key) noexcept { RegCloseKey(key); }
-};
-
-struct ModuleTraits {
-  using Value = HMODULE;
-  static Value Invalid() noexcept { return nullptr; }
-  static void Close(Value module) noexcept { FreeLibrary(module); }
-};
-
-// LocalAlloc blocks handed out by the platform (security descriptors).
-struct LocalMemoryTraits {
-  using Value = HLOCAL;
-  static Value Invalid() noexcept { return nullptr; }
-  static void Close(Value memory) noexcept { LocalFree(memory); }
-};
-
-struct InstallerHandleTraits {
-  using Value = MSIHANDLE;
-  static Value Invalid() noexcept { return 0; }
-  static void Close(Value handle) noexcept { MsiCloseHandle(handle); }
-};
-
-using KernelHandle = UniqueHandle<KernelHandleTraits>;          // processes, threads, tokens, events
-using FileHandle = UniqueHandle<FileHandleTraits>;              // CreateFileW
-using FindHandle = UniqueHandle<FindHandleTraits>;              // FindFirstFileW
-using RegistryKeyHandle = UniqueHandle<RegistryKeyTraits>;      // RegOpenKeyExW, RegCreateKeyExW
-using ModuleHandle = UniqueHandle<ModuleTraits>;                // LoadLibraryW, LoadLibraryExW
-using LocalMemory = UniqueHandle<LocalMemoryTraits>;            // ConvertStringSecurityDescriptorToSecurityDescriptorW
-using InstallerHandle = UniqueHandle<InstallerHandleTraits>;    // MsiCreateRecord, MsiOpenPackageW
+using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;  // processes, threads, tokens
+using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;  // CreateFileW
+using FindHandle = UniqueHandle<InvalidValueHandleTraits<&CloseFindHandle>>;    // FindFirstFileW
+using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;  // RegOpenKeyExW, RegCreateKeyExW
+using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;          // LoadLibraryW, LoadLibraryExW
+using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;       // security descriptors
+using InstallerHandle = UniqueHandle<HandleTraits<MSIHANDLE, &CloseInstallerHandle>>;  // MsiCreateRecord
 
 }  // namespace oxa

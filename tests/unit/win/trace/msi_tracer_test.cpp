@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "component/oxa/trace/msi_tracer.h"
+#include "log/msi_tracer.h"
 #include "component/oxa/trace/tracer.h"
 #include "tests/support/msi_session.h"
 

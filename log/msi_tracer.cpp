@@ -1,4 +1,4 @@
-#include "component/oxa/trace/msi_tracer.h"
+#include "log/msi_tracer.h"
 
 #include <algorithm>
 #include <cstdlib>
