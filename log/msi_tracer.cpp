@@ -10,22 +10,6 @@
 
 namespace oxa {
 
-std::uint32_t MsiTracer::AddRef() { return references_.fetch_add(1) + 1; }
-
-std::uint32_t MsiTracer::Release() {
-  const std::uint32_t count = references_.fetch_sub(1) - 1;
-  if (count == 0) delete this;
-  return count;
-}
-
-ResultCode MsiTracer::QueryInterface(std::uint32_t id, void** out) {
-  if (!out) return rc::InvalidArgument;
-  if (id != 0 && id != kTracerInterfaceId) return rc::InterfaceNotSupported;
-  AddRef();
-  *out = static_cast<ITracer*>(this);
-  return rc::Ok;
-}
-
 ResultCode MsiTracer::AllocateBuffer(TraceLevel /*level*/, char** buffer, std::size_t size) {
   if (!buffer) return rc::InvalidArgument;
   // realloc with 0 bytes may free the block and answer null.

@@ -13,29 +13,26 @@
 namespace oxa {
 
 // Grants every level. Buffers come from the C runtime heap.
-class MsiTracer final : public ITracer, private LiveTracerCounter {
+class MsiTracer final : public CountedTracer<MsiTracer>, private LiveTracerCounter {
  public:
   // No reference yet: the first AddRef makes the count 1.
-  explicit MsiTracer(MSIHANDLE install) noexcept : install_(install) {}
+  explicit MsiTracer(MSIHANDLE install) noexcept : CountedTracer(0), install_(install) {}
   MsiTracer(const MsiTracer&) = delete;
   MsiTracer& operator=(const MsiTracer&) = delete;
 
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
-  ResultCode QueryInterface(std::uint32_t id, void** out) override;
   ResultCode AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) override;
   // Writes the text as one log line and frees the buffer. Text that is not
-  // valid UTF-8 is written with U+FFFD for each invalid sequence; brackets
-  // and braces are escaped so that the engine writes them as they are.
+  // valid UTF-8 is written with U+FFFD for each invalid sequence; the log
+  // writer escapes brackets and braces, so the engine writes them as they are.
   ResultCode CommitBuffer(char* buffer, std::size_t size) override;
 
   MSIHANDLE Session() const noexcept { return install_; }
 
  private:
+  friend class CountedTracer<MsiTracer>;
   // After the interface's five slots.
   virtual ~MsiTracer() = default;
 
-  std::atomic<std::uint32_t> references_{0};
   MSIHANDLE install_;
 };
 

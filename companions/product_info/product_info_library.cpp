@@ -43,6 +43,7 @@
 #include <vector>
 
 #include "component/oxa/exception/exception.h"
+#include "component/oxa/system/module_file.h"
 #include "component/oxa/system/unique_handle.h"
 #include "component/oxa/result_code.h"
 #include "component/oxa/system/file/path.h"
@@ -183,16 +184,8 @@ std::wstring SettingsFilePath() {
                           reinterpret_cast<LPCWSTR>(&g_libraryHeap), &self)) {
     return {};
   }
-  std::wstring name(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(self, name.data(), static_cast<DWORD>(name.size()));
-    if (length == 0) return {};
-    if (length < name.size()) {
-      name.resize(length);
-      break;
-    }
-    name.resize(name.size() * 2);
-  }
+  const std::wstring name = oxa::ModuleFileName(self);
+  if (name.empty()) return {};
   return oxa::JoinPath(oxa::SplitAtLastSeparator(name).directory, kSettingsFileName);
 }
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "component/oxa/exception/check_sites.h"
+#include "component/oxa/system/module_file.h"
 #include "component/oxa/system/unique_handle.h"
 #include "component/oxa/system/file/path.h"
 #include "component/oxa/trace/tracer.h"
@@ -53,22 +54,6 @@ DWORD ReadFileIdentity(const std::wstring& path, FileIdentity& identity) {
   throw failure;
 }
 
-// The file name of `module`; the buffer doubles while the name fills it.
-bool ReadModuleFileName(HMODULE module, std::wstring& name) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < kMaxReadAttempts; ++attempt) {
-    const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return false;
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      name = std::move(buffer);
-      return true;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  return false;
-}
-
 // A text of a call that answers the length copied, or the size it needs
 // when the buffer is too small, or 0 (failed, or no text).
 template <typename Read>
@@ -95,11 +80,10 @@ std::vector<std::wstring> SearchDirectories() {
   std::vector<std::wstring> directories;
 
   HMODULE self = nullptr;
-  std::wstring moduleFile;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&LocateProductInfoLibrary), &self) &&
-      ReadModuleFileName(self, moduleFile)) {
-    directories.emplace_back(oxa::SplitAtLastSeparator(moduleFile).directory);
+                         reinterpret_cast<LPCWSTR>(&LocateProductInfoLibrary), &self)) {
+    const std::wstring moduleFile = oxa::ModuleFileName(self);
+    if (!moduleFile.empty()) directories.emplace_back(oxa::SplitAtLastSeparator(moduleFile).directory);
   }
 
   std::wstring current;
@@ -167,9 +151,9 @@ ProductInfo LoadProductInfo(const std::wstring& path, ProductInfoLibraryLoader l
   // The record outlives the library: nothing in it may depend on the
   // library's heap or code.
   ProductInfo info = CopyToProcessHeap(filled);
-  std::wstring loadedFile;
+  const std::wstring loadedFile = oxa::ModuleFileName(library.Get());
   FileIdentity identity;
-  if (ReadModuleFileName(library.Get(), loadedFile) && ReadFileIdentity(loadedFile, identity) == 0) {
+  if (!loadedFile.empty() && ReadFileIdentity(loadedFile, identity) == 0) {
     g_cache.push_back({identity, info});
   }
   return info;

@@ -1,5 +1,7 @@
 #include "tools/qvrhost/installer_module.h"
 
+#include "component/oxa/system/module_file.h"
+
 #include <cwchar>
 
 namespace qvrhost {
@@ -13,16 +15,7 @@ std::wstring HexCode(std::uint32_t code) {
 }
 
 std::wstring OwnFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = oxa::ModuleFileName(nullptr);
   const size_t separator = path.find_last_of(L"\\/");
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
