@@ -21,12 +21,6 @@ const char kTaskProfilesXml[] =
     "  </node>\n"
     "</profiles>\n";
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
-
 ProfileProduct::ProfileProduct(const std::wstring& name, bool rootEndsInBackslash, const std::string& profilesXml)
     : product_(name) {
   EXPECT_TRUE(CopyFileW(qvrtest::BuildPath(L"bin/vtcore.dll").c_str(), (Folder() + L"\\vtcore.dll").c_str(), FALSE))
@@ -105,12 +99,6 @@ ScopedVariable::ScopedVariable(const wchar_t* name, const wchar_t* value) : name
 
 ScopedVariable::~ScopedVariable() {
   SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
-}
-
-std::string Printable(const std::vector<std::wstring>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += "\n  " + testing::PrintToString(line);
-  return text;
 }
 
 }  // namespace task_profiles_test

@@ -2,6 +2,7 @@
 // declarations read, profiles marked by the qualifying features, the state
 // of every profile in the store, and what each failure leaves behind.
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
+#include "Custom_Actions/qvrinst/custom_actions.h"
 #include "Custom_Actions/qvrinst/installer.h"
 
 #include "tests/support/msi_session.h"
@@ -264,6 +265,33 @@ TEST(Profiles, PathWithoutNarrowFormStopsTheWriter) {
                                      L"character set"));
   }
   EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
+}
+
+// The action itself without a store, or on a handle that is no
+// installation's: it fails and changes nothing.
+TEST(Profiles, ActionWithoutAStoreOrASessionChangesNothing) {
+  ProfileProduct product(TestName());
+  product.DeclareProfile(L"Scan", L"tasks\\Scan");
+  product.AddFeature(L"Antivirus", L"A", L"Scan");
+  {
+    ScopedVariable fault(L"VTCORE_FAULT", L"complete");
+    qvrtest::MsiSession session;
+    session.SetProperty(L"CustomActionData", L"ProductType=A|Profiles=1");
+    EXPECT_EQ(qvr::ProductActivate(session.Handle()), 1603u);
+    const auto lines = session.Lines();
+    EXPECT_TRUE(qvrtest::AnyMatch(
+        lines, qvrtest::kLinePrefix + std::string("\\[VantorTmProfiles\\]\\tCreateRegistry failed, err = 8000004B")))
+        << Printable(lines);
+    EXPECT_FALSE(qvrtest::AnyMatch(lines, "ActivateProduct entry point")) << Printable(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(qvrtest::FullMatch(lines.back(), qvrtest::EndRecord("MsiProductActivate", 3).c_str()));
+  }
+  // CustomActionData that cannot be read is not empty data, which would
+  // remove the stored type.
+  product.Product().SetString(L"environment", L"ProductType", L"A");
+  EXPECT_EQ(qvr::ProductActivate(0), 1603u);
+  EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
+  EXPECT_EQ(product.Product().GetString(L"environment", L"ProductType"), L"A");
 }
 
 }  // namespace
