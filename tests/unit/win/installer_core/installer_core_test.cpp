@@ -4,6 +4,7 @@
 #include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/product_registry.h"
 
+#include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/test_product.h"
 
@@ -13,16 +14,12 @@
 namespace {
 
 using qvrtest::RecordingSink;
+using qvrtest::TestName;
 using qvrtest::TestProduct;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
 
 TEST(InstallerCore, FeatureDeclarations) {
   TestProduct product(TestName());

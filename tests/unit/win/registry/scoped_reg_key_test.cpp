@@ -8,12 +8,12 @@
 
 #include "component/oxa/exception/exception.h"
 
-#include "tests/unit/win/registry/test_registry_key.h"
+#include "tests/support/registry_guards.h"
 
 namespace qvr {
 namespace {
 
-using test::TestRegistryKey;
+using qvrtest::TestRegistryKey;
 using namespace std::string_literals;
 
 TEST(ScopedRegKey, PlainOpenCreateAndClose) {
@@ -83,19 +83,19 @@ TEST(ScopedRegKey, TransactedAccessGoesThroughTheTransactedFunctions) {
   ASSERT_NE(GetProcAddress(advapi, "RegCreateKeyTransactedW"), nullptr) << "this test knows Wine 8's advapi32 only";
 
   TestRegistryKey testKey;
-  const HMODULE ktm = LoadLibraryW(L"ktmw32.dll");
-  ASSERT_NE(ktm, nullptr);
+  const oxa::ModuleHandle ktm(LoadLibraryW(L"ktmw32.dll"));
+  ASSERT_TRUE(ktm);
   const auto createTransaction =
-      reinterpret_cast<CreateTransactionFn>(reinterpret_cast<void*>(GetProcAddress(ktm, "CreateTransaction")));
+      reinterpret_cast<CreateTransactionFn>(reinterpret_cast<void*>(GetProcAddress(ktm.Get(), "CreateTransaction")));
   ASSERT_NE(createTransaction, nullptr);
 
   RegTransaction transaction{nullptr, true};
   ScopedRegKey key(&transaction);
   ASSERT_EQ(key.Open(HKEY_CURRENT_USER, testKey.Path().c_str(), KEY_READ), ERROR_SUCCESS);
   const HKEY opened = key.Get();
-  transaction.handle = createTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
-  ASSERT_NE(transaction.handle, nullptr);
-  ASSERT_NE(transaction.handle, INVALID_HANDLE_VALUE);
+  const oxa::FileHandle created(createTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr));
+  ASSERT_TRUE(created && created.Get());
+  transaction.handle = created.Get();
 
   // No transacted open: the open fails and the key stays the one it was.
   EXPECT_EQ(key.Open(HKEY_CURRENT_USER, testKey.Path().c_str(), KEY_READ), ERROR_INVALID_FUNCTION);
@@ -107,8 +107,6 @@ TEST(ScopedRegKey, TransactedAccessGoesThroughTheTransactedFunctions) {
   EXPECT_EQ(key.Get(), opened);
   EXPECT_FALSE(testKey.Exists(L"Transacted"));
 
-  CloseHandle(transaction.handle);
-  FreeLibrary(ktm);
 }
 
 class ReadTest : public ::testing::Test {

@@ -3,6 +3,8 @@
 // the failures that stop them.
 #include "Custom_Actions/qvrinst/installer.h"
 
+#include "component/oxa/system/unique_handle.h"
+#include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/registry_guards.h"
 #include "tests/support/test_product.h"
@@ -19,6 +21,7 @@ namespace {
 using qvrtest::ReadDword;
 using qvrtest::RecordingSink;
 using qvrtest::ScopedKeyTree;
+using qvrtest::TestName;
 using qvrtest::TestProduct;
 using testing::Contains;
 using testing::ElementsAre;
@@ -28,26 +31,19 @@ using testing::Optional;
 
 constexpr wchar_t kDeclarations[] = L"Installer\\registry";
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
 
 // The string SID of the account the tests run under, whose hive is loaded
 // under HKEY_USERS.
 std::wstring CurrentUserSid() {
-  HANDLE token = nullptr;
-  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+  oxa::KernelHandle token;
+  OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive());
   BYTE buffer[256];
   DWORD size = sizeof(buffer);
-  GetTokenInformation(token, TokenUser, buffer, size, &size);
-  CloseHandle(token);
+  GetTokenInformation(token.Get(), TokenUser, buffer, size, &size);
   wchar_t* text = nullptr;
   ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid, &text);
-  std::wstring sid = text ? text : L"";
-  LocalFree(text);
-  return sid;
+  const oxa::LocalMemory owner(text);
+  return text ? text : L"";
 }
 
 // A product whose declaration keys exist, with one feature per call of
