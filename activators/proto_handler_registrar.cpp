@@ -30,13 +30,8 @@ std::wstring GetStringValue(LogSink* sink, const ScopedRegKey& key, const wchar_
 }
 
 bool SetStringValue(LogSink* sink, const ScopedRegKey& key, const wchar_t* valueName, const std::wstring& text) {
-  const LONG result = key.WriteString(valueName, text);
-  if (result != ERROR_SUCCESS) {
-    LogLine(sink, kLogError, L"SetStringValue: failed to set param %ls with value %ls, err: 0x%x", valueName,
-            text.c_str(), result);
-    return false;
-  }
-  return true;
+  return CheckSuccess(sink, key.WriteString(valueName, text),
+                      L"SetStringValue: failed to set param %ls with value %ls, err: 0x%x", valueName, text.c_str());
 }
 
 bool ProtoHandlerRegistrar::ReadProtoHandlers(LogSink* sink, const std::wstring& keyPath) {
