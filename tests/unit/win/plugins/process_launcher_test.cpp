@@ -13,21 +13,15 @@
 namespace {
 
 using plugintest::ProbeRecord;
-using plugintest::RecordingLocator;
+using plugintest::TestLocator;
+using plugintest::ThrowAt;
 using qvr::LaunchResult;
 using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
-std::wstring Text(const std::wstring& format, unsigned value) {
-  wchar_t text[200];
-  swprintf(text, 200, format.c_str(), value);
-  return text;
-}
-
-TEST(ProcessLauncher, WaitsForTheProcessAndHandsBackItsExitCode) {
-  static_assert(ProcessLauncher::kTimeLimitMs == 60000);
+TEST(ProcessLauncher, RunsEachProcessToItsEndAndHandsBackItsExitCode) {
   ProbeRecord record;
   RecordingSink sink;
   ProcessLauncher launcher(nullptr, &sink);
@@ -36,197 +30,153 @@ TEST(ProcessLauncher, WaitsForTheProcessAndHandsBackItsExitCode) {
   EXPECT_EQ(exitCode, 7u);
   EXPECT_EQ(launcher.Run(record.Command(L"second"), exitCode), LaunchResult::kCompleted);
   EXPECT_EQ(exitCode, 0u);
-  // Each run ended before the next began; both saw their command line.
   EXPECT_THAT(record.Arguments(), ElementsAre(L"exit=7 first", L"second"));
   // Without a service locator nothing is granted, and the process runs anyway.
   EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(L"m_sl = null", L"m_sl = null"));
-}
 
-TEST(ProcessLauncher, ProcessesThatCannotBeCreated) {
-  RecordingSink sink;
-  RecordingLocator locator(nullptr);
-  ProcessLauncher launcher(&locator, &sink);
-  std::uint32_t exitCode = 99;
-  EXPECT_EQ(launcher.Run(L"C:\\qvr-no-such-folder\\no-such-program.exe /register", exitCode),
-            LaunchResult::kCreationFailed);
-  EXPECT_EQ(exitCode, 0u);
-  exitCode = 99;
-  EXPECT_EQ(launcher.Run(L"", exitCode), LaunchResult::kCreationFailed);
-  EXPECT_EQ(exitCode, 0u);
   // No process, so nothing to grant a waiver to.
+  TestLocator locator;
+  for (const wchar_t* missing : {L"C:\\qvr-no-such-folder\\no-such-program.exe /register", L""}) {
+    exitCode = 99;
+    EXPECT_EQ(ProcessLauncher(&locator, &sink).Run(missing, exitCode), LaunchResult::kCreationFailed);
+    EXPECT_EQ(exitCode, 0u);
+  }
   EXPECT_EQ(locator.servicesHandedOut, 0);
-  EXPECT_THAT(sink.lines, IsEmpty());
 }
 
+// What the locator answers is reported, and does not stop the launch: a
+// refused grant, a failed service request, a success without a service.
 TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
-  ProbeRecord record;
-  RecordingSink sink;
-  RecordingLocator locator(&record);
-  locator.grantResult = static_cast<std::int32_t>(0x80070005u);
-  ProcessLauncher launcher(&locator, &sink);
-  std::uint32_t exitCode = 99;
-  ASSERT_EQ(launcher.Run(record.Command(L"exit=3 granted"), exitCode), LaunchResult::kCompleted);
-  EXPECT_EQ(exitCode, 3u);
-
-  ASSERT_EQ(locator.grants.size(), 1u);
-  const plugintest::Grant& grant = locator.grants[0];
-  // The grant names the new process, which had not started: its threads were
-  // suspended and it had not recorded itself yet. It ran after the grant.
-  EXPECT_TRUE(grant.suspended);
-  EXPECT_FALSE(grant.alreadyRan);
-  const auto runs = record.Runs();
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_EQ(runs[0].processId, grant.processId);
-  // The service was released once, after the process had ended.
-  EXPECT_EQ(locator.servicesHandedOut, 1);
-  EXPECT_EQ(locator.releases, 1);
-  EXPECT_TRUE(grant.endedAtRelease);
-  // A failed grant is reported and does not stop the launch.
-  EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(L"Set waiver result: 0x80070005"));
-}
-
-TEST(ProcessLauncher, WaiverServiceUnavailable) {
-  ProbeRecord record;
-  RecordingSink sink;
-  RecordingLocator failing(&record);
-  failing.serviceResult = static_cast<std::int32_t>(0x80004005u);
-  std::uint32_t exitCode = 99;
-  EXPECT_EQ(ProcessLauncher(&failing, &sink).Run(record.Command(L"failing"), exitCode), LaunchResult::kCompleted);
-
-  // Success without a service is no service either.
-  RecordingLocator empty(&record);
-  empty.withoutService = true;
-  EXPECT_EQ(ProcessLauncher(&empty, &sink).Run(record.Command(L"empty"), exitCode), LaunchResult::kCompleted);
-
-  EXPECT_THAT(record.Arguments(), ElementsAre(L"failing", L"empty"));
-  EXPECT_THAT(sink.Texts(qvr::kLogInfo),
-              ElementsAre(L"Failed to get waiver: 0x80004005", L"Failed to get waiver: 0x80004003"));
-  EXPECT_THAT(failing.grants, IsEmpty());
-  EXPECT_THAT(empty.grants, IsEmpty());
-  EXPECT_EQ(failing.releases + empty.releases, 0);
+  struct Case {
+    std::uint32_t serviceResult;
+    bool withoutService;
+    std::uint32_t grantResult;
+    const wchar_t* line;
+  };
+  const Case cases[] = {
+      {0, false, 0x80070005u, L"Set waiver result: 0x80070005"},
+      {0x80004005u, false, 0, L"Failed to get waiver: 0x80004005"},
+      {0, true, 0, L"Failed to get waiver: 0x80004003"},
+  };
+  for (const Case& c : cases) {
+    ProbeRecord record;
+    RecordingSink sink;
+    TestLocator locator;
+    locator.serviceResult = static_cast<std::int32_t>(c.serviceResult);
+    locator.withoutService = c.withoutService;
+    locator.grantResult = static_cast<std::int32_t>(c.grantResult);
+    std::uint32_t exitCode = 99;
+    ASSERT_EQ(ProcessLauncher(&locator, &sink).Run(record.Command(L"exit=3 granted"), exitCode),
+              LaunchResult::kCompleted);
+    EXPECT_EQ(exitCode, 3u);
+    EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(c.line));
+    EXPECT_EQ(locator.releases, locator.servicesHandedOut) << c.line;
+    if (locator.servicesHandedOut == 0) {
+      EXPECT_THAT(locator.grants, IsEmpty());
+      continue;
+    }
+    // The grant named the new process before any of its threads ran; the
+    // service was released once, after the process had ended.
+    const auto runs = record.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    ASSERT_EQ(locator.grants.size(), 1u);
+    EXPECT_EQ(locator.grants[0].processId, runs[0].processId);
+    EXPECT_TRUE(locator.grants[0].suspended);
+    EXPECT_TRUE(locator.grants[0].endedAtRelease);
+    EXPECT_EQ(locator.releases, 1);
+  }
 }
 
 TEST(ProcessLauncher, GivesUpOnAProcessAtTheTimeLimitAndLeavesItRunning) {
   ProbeRecord record;
-  RecordingSink sink;
-  RecordingLocator locator(&record);
-  ProcessLauncher launcher(&locator, &sink, 500);
+  TestLocator locator;
   std::uint32_t exitCode = 99;
-  EXPECT_EQ(launcher.Run(record.Command(L"hang"), exitCode), LaunchResult::kTimedOut);
+  EXPECT_EQ(ProcessLauncher(&locator, nullptr, 500).Run(record.Command(L"hang"), exitCode), LaunchResult::kTimedOut);
   EXPECT_EQ(exitCode, 0u);
   ASSERT_EQ(locator.grants.size(), 1u);
   const DWORD hung = locator.grants[0].processId;
   EXPECT_TRUE(plugintest::IsRunning(hung));
-  // The service is released once the launcher gives up, with the process alive.
+  // Released once the launcher gave up, with the process alive.
   EXPECT_EQ(locator.releases, 1);
   EXPECT_FALSE(locator.grants[0].endedAtRelease);
   plugintest::Kill(hung);
 }
 
-// A callback of the host that throws.
-struct ThrowCase {
-  const char* name;
-  plugintest::ThrowAt at;
-  bool standard;  // a std::exception, else an int
-};
-
-constexpr ThrowCase kThrowCases[] = {
-    {"GetWaiverService", plugintest::ThrowAt::kGetWaiverService, true},
-    {"GrantWaiverWithAnInt", plugintest::ThrowAt::kGrantWaiver, false},
-};
-
-void PrintTo(const ThrowCase& row, std::ostream* out) { *out << row.name; }
-
-class ThrowingCallback : public testing::TestWithParam<ThrowCase> {};
-
-// Before the start: the exception goes on to the caller's edge, and the
+// Before the start the exception goes on to the caller's edge, and the
 // suspended process is terminated on its way there.
-TEST_P(ThrowingCallback, LeavesNoSuspendedProcess) {
-  const ThrowCase& row = GetParam();
-  ProbeRecord record;
-  RecordingSink sink;
-  plugintest::ThrowingLocator locator(row.at, row.standard);
-  std::uint32_t exitCode = 99;
-  EXPECT_ANY_THROW(ProcessLauncher(&locator, &sink).Run(record.Command(L"exit=5 thrown"), exitCode));
-  EXPECT_EQ(locator.releases, row.at == plugintest::ThrowAt::kGetWaiverService ? 0 : 1);
-  ASSERT_EQ(locator.probes.size(), 1u);
-  EXPECT_EQ(WaitForSingleObject(locator.probes[0], 0), WAIT_OBJECT_0);
-  DWORD ended = 0;
-  EXPECT_TRUE(GetExitCodeProcess(locator.probes[0], &ended));
-  EXPECT_EQ(ended, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
-  EXPECT_THAT(record.Runs(), IsEmpty());
+TEST(ProcessLauncher, CallbackThatThrowsBeforeTheStartLeavesNoSuspendedProcess) {
+  const std::pair<ThrowAt, bool> cases[] = {{ThrowAt::kGetWaiverService, true}, {ThrowAt::kGrantWaiver, false}};
+  for (const auto& [at, standard] : cases) {
+    SCOPED_TRACE(at == ThrowAt::kGrantWaiver ? "GrantWaiver throws an int" : "GetWaiverService throws");
+    ProbeRecord record;
+    TestLocator locator(at, standard);
+    std::uint32_t exitCode = 99;
+    EXPECT_ANY_THROW(ProcessLauncher(&locator, nullptr).Run(record.Command(L"exit=5 thrown"), exitCode));
+    EXPECT_EQ(locator.releases, at == ThrowAt::kGrantWaiver ? 1 : 0);
+    ASSERT_EQ(locator.probes.size(), 1u);
+    EXPECT_EQ(WaitForSingleObject(locator.probes[0], 0), WAIT_OBJECT_0);
+    DWORD ended = 0;
+    EXPECT_TRUE(GetExitCodeProcess(locator.probes[0], &ended));
+    EXPECT_EQ(ended, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+    EXPECT_THAT(record.Runs(), IsEmpty());
+  }
 }
 
 // After the end the launch stands: a release that throws costs a line.
 TEST(ProcessLauncher, ReleaseThatThrowsAfterTheEnd) {
   ProbeRecord record;
   RecordingSink sink;
-  plugintest::ThrowingLocator locator(plugintest::ThrowAt::kRelease, true);
+  TestLocator locator(ThrowAt::kRelease);
   std::uint32_t exitCode = 99;
   EXPECT_EQ(ProcessLauncher(&locator, &sink).Run(record.Command(L"exit=5 thrown"), exitCode),
             LaunchResult::kCompleted);
   EXPECT_EQ(exitCode, 5u);
   EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"Waiver release failed: Release failed"));
-  EXPECT_EQ(record.Arguments(), std::vector<std::wstring>{L"exit=5 thrown"});
+  EXPECT_THAT(record.Arguments(), ElementsAre(L"exit=5 thrown"));
 }
-
-INSTANTIATE_TEST_SUITE_P(Callbacks, ThrowingCallback, testing::ValuesIn(kThrowCases),
-                         [](const testing::TestParamInfo<ThrowCase>& info) { return std::string(info.param.name); });
 
 // A launcher whose waiting fails at one step, after the process has ended
 // (so that none is left behind).
 class FailingWaitLauncher final : public ProcessLauncher {
  public:
-  enum class Step { kWait, kExitCode };
-  FailingWaitLauncher(Step step, qvr::LogSink* sink) : ProcessLauncher(nullptr, sink), step_(step) {}
+  FailingWaitLauncher(bool waitFails, qvr::LogSink* sink) : ProcessLauncher(nullptr, sink), waitFails_(waitFails) {}
 
  protected:
   std::uint32_t WaitForProcess(void* process, std::uint32_t) override {
     const std::uint32_t waited = ProcessLauncher::WaitForProcess(process, INFINITE);
-    if (step_ != Step::kWait) return waited;
+    if (!waitFails_) return waited;
     SetLastError(ERROR_INVALID_HANDLE);
     return WAIT_FAILED;
   }
   bool ReadExitCode(void* process, std::uint32_t& exitCode) override {
-    if (step_ != Step::kExitCode) return ProcessLauncher::ReadExitCode(process, exitCode);
+    if (waitFails_) return ProcessLauncher::ReadExitCode(process, exitCode);
     SetLastError(ERROR_ACCESS_DENIED);
     return false;
   }
 
  private:
-  Step step_;
+  bool waitFails_;
 };
 
-struct WaitCase {
-  const char* name;
-  FailingWaitLauncher::Step step;
-  const wchar_t* errorLine;  // with the process id
-};
-
-constexpr WaitCase kWaitCases[] = {
-    {"WaitFailed", FailingWaitLauncher::Step::kWait, L"Failed to wait for process %u: result 0xFFFFFFFF, error 6"},
-    {"ExitCodeUnreadable", FailingWaitLauncher::Step::kExitCode, L"Failed to read the exit code of process %u: 5"},
-};
-
-void PrintTo(const WaitCase& row, std::ostream* out) { *out << row.name; }
-
-class FailingWait : public testing::TestWithParam<WaitCase> {};
-
-TEST_P(FailingWait, IsAFailedLaunchWithItsError) {
-  const WaitCase& row = GetParam();
-  ProbeRecord record;
-  RecordingSink sink;
-  std::uint32_t exitCode = 99;
-  EXPECT_EQ(FailingWaitLauncher(row.step, &sink).Run(record.Command(L"exit=7 waited"), exitCode),
-            LaunchResult::kWaitFailed);
-  // Neither the code of a process still running (259) nor any other.
-  EXPECT_EQ(exitCode, 0u);
-  const auto runs = record.Runs();
-  ASSERT_EQ(runs.size(), 1u);
-  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(Text(row.errorLine, runs[0].processId)));
+TEST(ProcessLauncher, FailedWaitOrUnreadableExitCodeIsAFailedLaunchWithItsError) {
+  const std::pair<bool, const wchar_t*> cases[] = {
+      {true, L"Failed to wait for process %u: result 0xFFFFFFFF, error 6"},
+      {false, L"Failed to read the exit code of process %u: 5"},
+  };
+  for (const auto& [waitFails, errorLine] : cases) {
+    ProbeRecord record;
+    RecordingSink sink;
+    std::uint32_t exitCode = 99;
+    EXPECT_EQ(FailingWaitLauncher(waitFails, &sink).Run(record.Command(L"exit=7 waited"), exitCode),
+              LaunchResult::kWaitFailed);
+    // Neither the code of a process still running (259) nor any other.
+    EXPECT_EQ(exitCode, 0u);
+    const auto runs = record.Runs();
+    ASSERT_EQ(runs.size(), 1u);
+    wchar_t expected[200];
+    swprintf(expected, 200, errorLine, static_cast<unsigned>(runs[0].processId));
+    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(std::wstring(expected)));
+  }
 }
-
-INSTANTIATE_TEST_SUITE_P(Steps, FailingWait, testing::ValuesIn(kWaitCases),
-                         [](const testing::TestParamInfo<WaitCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
