@@ -1,7 +1,7 @@
-// The plugin launcher against the probe program: exit codes, processes that
-// cannot be created or do not end, the waiver asked of the host's service
-// locator while the new process is still suspended, callbacks that throw and
-// waits that fail.
+// The plugin launcher against the probe program: the waiver asked of the
+// host's service locator while the new process is still suspended, processes
+// that do not end, callbacks that throw and waits that fail. (Exit codes and
+// programs that cannot be started are the plugin tests'.)
 #include "activators/process_launcher.h"
 
 #include "tests/support/recording_sink.h"
@@ -20,29 +20,6 @@ using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
 using testing::ElementsAre;
 using testing::IsEmpty;
-
-TEST(ProcessLauncher, RunsEachProcessToItsEndAndHandsBackItsExitCode) {
-  ProbeRecord record;
-  RecordingSink sink;
-  ProcessLauncher launcher(nullptr, &sink);
-  std::uint32_t exitCode = 99;
-  EXPECT_EQ(launcher.Run(record.Command(L"exit=7 first"), exitCode), LaunchResult::kCompleted);
-  EXPECT_EQ(exitCode, 7u);
-  EXPECT_EQ(launcher.Run(record.Command(L"second"), exitCode), LaunchResult::kCompleted);
-  EXPECT_EQ(exitCode, 0u);
-  EXPECT_THAT(record.Arguments(), ElementsAre(L"exit=7 first", L"second"));
-  // Without a service locator nothing is granted, and the process runs anyway.
-  EXPECT_THAT(sink.Texts(qvr::kLogInfo), ElementsAre(L"m_sl = null", L"m_sl = null"));
-
-  // No process, so nothing to grant a waiver to.
-  TestLocator locator;
-  for (const wchar_t* missing : {L"C:\\qvr-no-such-folder\\no-such-program.exe /register", L""}) {
-    exitCode = 99;
-    EXPECT_EQ(ProcessLauncher(&locator, &sink).Run(missing, exitCode), LaunchResult::kCreationFailed);
-    EXPECT_EQ(exitCode, 0u);
-  }
-  EXPECT_EQ(locator.servicesHandedOut, 0);
-}
 
 // What the locator answers is reported, and does not stop the launch: a
 // refused grant, a failed service request, a success without a service.
