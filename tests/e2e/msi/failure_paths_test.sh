@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# An exception out of the component framework while MsiProductActivate,
-# run by Wine's msiexec in its custom action server, writes the profiles:
-# the action's line and end record, 1603 for the install, and a dump in the
-# action's TEMP.
+# Failures of MsiProductActivate run by Wine's msiexec in its custom action
+# server, each ending the install with 1603 and the action's end record:
+# declarations that cannot all be read (nothing is activated), and an
+# exception out of the component framework while the profiles are written
+# (a dump in the action's TEMP).
 source "$(dirname "$0")/../lib.sh" "$1" "$2" failure_paths
 
 PRODUCT_DIR="$WINEPREFIX/drive_c/Program Files/VantorModularityDemo"
@@ -16,10 +17,20 @@ forget
 e2e_package product || e2e_finish
 export ProductInfoDLL='C:\Program Files\VantorModularityDemo\product_info.dll'
 
+END_FAILED="^Action ended [0-9:]{8}: MsiProductActivate\. Return value 3\.$"
+reg_add 'HKLM\Software\Vantor\ModularityDemo\Installer\profiles' /v Broken /t REG_SZ /d ""
+e2e_msiexec /i product unreadable "QVR_CAD=ProductType=vmobpc|Profiles=1"
+[ "$E2E_RC" -eq 67 ] || e2e_fail "activation on unreadable declarations returned $E2E_RC, not 1603"
+e2e_expect unreadable "^ReadProfiles: value Broken is empty$" "the reader's line"
+e2e_expect unreadable "^MSI \(X\) \(XX:XX\) \[[0-9:]{12}\]: MsiProductActivate: Initialize failed, nothing was activated$" "the action's line"
+e2e_expect_not unreadable "^(ActivateProduct entry point|WriteProfiles: )" "nothing activated"
+e2e_expect unreadable "$END_FAILED" "end record"
+forget
+
 VTCORE_FAULT=throw=installed e2e_msiexec /i product exception "QVR_CAD=ProductType=vmobpc|Profiles=1"
 [ "$E2E_RC" -eq 67 ] || e2e_fail "activation with a throwing framework returned $E2E_RC, not 1603"
 e2e_expect exception "^ActivateProduct: unexpected exception: vtcore: SetValue of installed threw$" "exception line"
-e2e_expect exception "^Action ended [0-9:]{8}: MsiProductActivate\. Return value 3\.$" "end record after the exception"
+e2e_expect exception "$END_FAILED" "end record after the exception"
 [ -n "$(dumps)" ] || e2e_fail "no dump file after the exception"
 forget
 rmdir "$PRODUCT_DIR" 2>/dev/null
