@@ -109,49 +109,6 @@ TEST(RegistryValues, Declarations) {
   EXPECT_THAT(sink.Texts(qvr::kLogError), IsEmpty());
 }
 
-TEST(RegistryValues, ReaderFailures) {
-  RecordingSink sink;
-  {
-    TestProduct product(TestName());
-    product.CreateDeclarationKeys();
-    product.CreateKey(L"environment");
-    SHDeleteKeyW(HKEY_LOCAL_MACHINE, product.KeyOf(kDeclarations).c_str());
-    qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
-    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"ReadRegistry: can't open registry key: 0x00000002"));
-  }
-  // Each bad declaration ends the reading; the ones before it stay read.
-  struct Case {
-    DWORD type;
-    std::wstring name;
-    std::wstring text;
-    std::wstring line;
-  };
-  const std::vector<Case> cases = {
-      {REG_SZ, L"Bad", L"", L"ReadRegistry: can't query value Bad is empty"},
-      {REG_EXPAND_SZ, L"Bad", L"Key=k", L"ReadRegistry: can't query value Bad: 0x0000065d"},
-      {REG_SZ, std::wstring(256, L'b'), L"Key=k", L"ReadRegistry: can't enum registry key: 0x000000ea"},
-  };
-  for (const auto& c : cases) {
-    RegistryProduct p;
-    p.Declare(L"A", L"Key=k|Name=a");
-    p.product.SetString(kDeclarations, c.name.c_str(), c.text, c.type);
-    sink.lines.clear();
-    qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr)) << c.line;
-    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(c.line));
-    EXPECT_THAT(installer.Registry().Table(), ElementsAre(testing::Key(L"A")));
-  }
-  {
-    RegistryProduct p;
-    p.product.SetDword(kDeclarations, L"Dword", 1);
-    sink.lines.clear();
-    qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
-    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"ReadRegistry: can't query value Dword: 0x0000065d"));
-  }
-}
-
 // Which flags a type sets is the plan's (tested natively); this shows where
 // and how they are written.
 TEST(RegistryValues, FlagsWrittenUnderEachRoot) {

@@ -145,58 +145,6 @@ TEST(Profiles, EmptyTableWritesNothingAndNoStoreFails) {
               testing::ElementsAre(L"WriteProfiles: profiles are empty!", L"WriteProfiles: profiles are empty!"));
 }
 
-TEST(Profiles, DeclarationsThatFailTheReader) {
-  struct Case {
-    const char* what;
-    std::wstring name;
-    std::wstring data;
-    DWORD type;
-    const wchar_t* line;
-  };
-  const Case cases[] = {
-      {"empty data", L"Empty", L"", REG_SZ, L"ReadProfiles: value Empty is empty"},
-      {"REG_EXPAND_SZ", L"Expanded", L"tasks\\Scan", REG_EXPAND_SZ,
-       L"ReadProfiles: can't query value Expanded: 0x0000065d"},
-      {"REG_MULTI_SZ", L"Multi", L"tasks\\Scan", REG_MULTI_SZ, L"ReadProfiles: can't query value Multi: 0x0000065d"},
-      {"a name of 256 characters", std::wstring(256, L'p'), L"tasks\\Scan", REG_SZ,
-       L"ReadProfiles: can't enum profiles key: 0x000000ea"},
-  };
-  int index = 0;
-  for (const Case& c : cases) {
-    ProfileProduct product(TestName() + std::to_wstring(index++));
-    product.AddFeature(L"F1", L"A", L"Scan");
-    product.DeclareProfile(c.name, c.data, c.type);
-    ProfileRun run(L"A");
-    EXPECT_FALSE(run.Initialized()) << c.what;
-    EXPECT_THAT(run.Lines(qvr::kLogError), Contains(c.line)) << c.what << Printable(run.Lines(qvr::kLogError));
-    // The readers after it did not run.
-    EXPECT_THAT(run.Installer().Features(), IsEmpty()) << c.what;
-  }
-
-  // 255 characters are a name; the key's default value declares nothing.
-  ProfileProduct product(TestName() + L"Longest");
-  const std::wstring longest(255, L'p');
-  product.DeclareProfile(longest, L"tasks\\Scan");
-  product.DeclareProfile(L"", L"tasks\\Update");
-  {
-    ProfileRun run(L"A");
-    EXPECT_TRUE(run.Initialized()) << Printable(run.Lines(qvr::kLogError));
-    EXPECT_THAT(LinesOf(run, qvr::kLogInfo, L"ReadProfiles"),
-                testing::ElementsAre(L"ReadProfiles: profile " + longest + L" = tasks\\Scan"));
-    ASSERT_EQ(run.Installer().Profiles().Table().size(), 1u);
-    EXPECT_EQ(run.Installer().Profiles().Table().at(longest).path, L"tasks\\Scan");
-  }
-
-  // Without a profiles key nothing else is read.
-  ProfileProduct bare(TestName() + L"NoKey");
-  bare.AddFeature(L"F1", L"A", L"Scan");
-  RegDeleteKeyW(HKEY_LOCAL_MACHINE, bare.Product().KeyOf(L"Installer\\profiles").c_str());
-  ProfileRun run(L"A");
-  EXPECT_FALSE(run.Initialized());
-  EXPECT_THAT(run.Lines(qvr::kLogError), Contains(L"ReadProfiles: can't open profiles key: 0x00000002"));
-  EXPECT_THAT(run.Installer().Features(), IsEmpty());
-}
-
 TEST(Profiles, StoreFailuresKeepTheProfilesWrittenBefore) {
   // A profile whose node profiles.xml does not declare: the store cannot
   // open it; the one before it keeps its new state, the one after is left.

@@ -1,0 +1,91 @@
+// The declaration readers of Initialize against the registry: each kind's
+// lines, and whether a declaration it cannot read fails the initialisation
+// (the declarations read before stay) or costs only that declaration.
+#include "Custom_Actions/qvrinst/installer.h"
+
+#include "tests/support/msi_session.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/test_product.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+using testing::ElementsAre;
+
+TEST(Declarations, EachReaderFailsOrSkipsByItsOwnRules) {
+  const std::wstring overlong(256, L'n');
+  const struct {
+    const wchar_t* key;  // below Installer
+    std::wstring name;
+    const wchar_t* data;
+    DWORD type;
+    bool initialized;
+    const wchar_t* line;
+  } cases[] = {
+      {L"profiles", L"Bad", L"", REG_SZ, false, L"ReadProfiles: value Bad is empty"},
+      {L"profiles", L"Bad", L"tasks\\Scan", REG_EXPAND_SZ, false, L"ReadProfiles: can't query value Bad: 0x0000065d"},
+      {L"profiles", overlong, L"tasks\\Scan", REG_SZ, false, L"ReadProfiles: can't enum profiles key: 0x000000ea"},
+      {L"registry", L"Bad", L"", REG_SZ, false, L"ReadRegistry: can't query value Bad is empty"},
+      {L"registry", L"Bad", L"Key=k", REG_MULTI_SZ, false, L"ReadRegistry: can't query value Bad: 0x0000065d"},
+      {L"registry", overlong, L"Key=k", REG_SZ, false, L"ReadRegistry: can't enum registry key: 0x000000ea"},
+      {L"Selfregs", L"Bad", L"", REG_SZ, true, L"ReadSelfregs: value Bad is empty"},
+      {L"Selfregs", overlong, L"cmd", REG_SZ, true, L"ReadSelfregs: can't enum selfregs key: 0x000000ea"},
+      {L"Selfunregs", L"Bad", L"", REG_SZ, true, L"ReadSelfUnregs: can't query value Bad is empty"},
+      {L"Selfunregs", L"Bad", L"cmd", REG_EXPAND_SZ, true, L"ReadSelfUnregs: can't query value Bad: 0x0000065d"},
+      {L"Selfunregs", overlong, L"cmd", REG_SZ, true, L"ReadSelfregs: can't enum selfunregs key: 0x000000ea"},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
+    qvrtest::TestProduct product(qvrtest::TestName() + L"." + std::to_wstring(++number));
+    product.CreateDeclarationKeys();
+    product.CreateKey(L"environment");
+    const std::wstring key = std::wstring(L"Installer\\") + c.key;
+    // A good declaration before the bad one ("A" < "Bad" < "nnn...").
+    product.SetString(key, L"A", std::wstring(c.key) == L"registry" ? L"Key=k" : L"tasks\\A");
+    product.SetString(key, c.name.c_str(), c.data, c.type);
+    qvrtest::RecordingSink sink;
+    qvr::Installer installer;
+    EXPECT_EQ(installer.Initialize(&sink, L"kis", nullptr), c.initialized);
+    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(c.line));
+    const std::size_t read = std::wstring(c.key) == L"profiles"   ? installer.Profiles().Table().count(L"A")
+                             : std::wstring(c.key) == L"registry" ? installer.Registry().Table().count(L"A")
+                             : std::wstring(c.key) == L"Selfregs"
+                                 ? installer.Plugins().Commands(qvr::PluginDirection::kRegister).count(L"A")
+                                 : installer.Plugins().Commands(qvr::PluginDirection::kUnregister).count(L"A");
+    EXPECT_EQ(read, 1u);
+  }
+}
+
+// A missing declaration key fails the initialisation, except the plugins'.
+TEST(Declarations, MissingKeys) {
+  const struct {
+    const wchar_t* key;
+    bool initialized;
+    const wchar_t* line;
+  } cases[] = {
+      {L"profiles", false, L"ReadProfiles: can't open profiles key: 0x00000002"},
+      {L"features", false, L"ReadFeatures: can't open features key: 0x00000002"},
+      {L"Selfregs", true, L"ReadSelfregs: can't open selfreg key: 0x00000002"},
+      {L"Selfunregs", true, L"ReadSelfUnregs: can't open selfunreg key: 0x00000002"},
+      {L"ProtoHandlers", false, L"ReadProtoHandlers: can't open protocol handlers key, err: 0x00000002"},
+      {L"registry", false, L"ReadRegistry: can't open registry key: 0x00000002"},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    qvrtest::TestProduct product(qvrtest::TestName() + L"." + std::to_wstring(++number));
+    product.CreateDeclarationKeys();
+    product.CreateKey(L"environment");
+    RegDeleteKeyW(HKEY_LOCAL_MACHINE, product.KeyOf(std::wstring(L"Installer\\") + c.key).c_str());
+    qvrtest::RecordingSink sink;
+    qvr::Installer installer;
+    EXPECT_EQ(installer.Initialize(&sink, L"kis", nullptr), c.initialized) << testing::PrintToString(c.key);
+    EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(c.line));
+  }
+}
+
+}  // namespace
