@@ -1,6 +1,6 @@
 // The tests' one tracer: keeps each record with the level it was granted for
-// and every buffer request; can refuse levels, fail a chosen request, offer
-// the level interface, and stand in as the current tracer while it lives.
+// and every buffer request; can refuse levels, fail a chosen request and
+// stand in as the current tracer while it lives.
 #pragma once
 
 #include <cstdlib>
@@ -40,7 +40,6 @@ class MemoryTracer : public oxa::ITracer {
 
   oxa::TraceLevel maxLevel = oxa::kTraceLevelAll;  // levels above are refused
   int failRequest = -1;                            // index of the request that fails
-  bool offersLevelInterface = false;               // answers with maxLevel
   std::vector<Record> records;
   std::vector<Request> requests;
 
@@ -54,13 +53,8 @@ class MemoryTracer : public oxa::ITracer {
   std::uint32_t AddRef() override { return ++references_; }
   std::uint32_t Release() override { return --references_; }
   oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override {
-    if (id == oxa::kTraceLevelInterfaceId && offersLevelInterface) {
-      *out = &level_;
-    } else if (id == 0 || id == oxa::kTracerInterfaceId) {
-      *out = static_cast<oxa::ITracer*>(this);
-    } else {
-      return oxa::rc::InterfaceNotSupported;
-    }
+    if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
+    *out = static_cast<oxa::ITracer*>(this);
     AddRef();
     return oxa::rc::Ok;
   }
@@ -85,22 +79,9 @@ class MemoryTracer : public oxa::ITracer {
   }
 
  private:
-  class Level : public oxa::ITraceLevel {
-   public:
-    explicit Level(MemoryTracer& owner) : owner_(owner) {}
-    std::uint32_t AddRef() override { return owner_.AddRef(); }
-    std::uint32_t Release() override { return owner_.Release(); }
-    oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override { return owner_.QueryInterface(id, out); }
-    const oxa::TraceLevel* GetMaxLevel() override { return &owner_.maxLevel; }
-
-   private:
-    MemoryTracer& owner_;
-  };
-
   bool current_;
   std::uint32_t references_ = 0;
   oxa::TraceLevel pending_ = 0;
-  Level level_{*this};
 };
 
 }  // namespace qvrtest

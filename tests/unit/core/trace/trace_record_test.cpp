@@ -115,20 +115,6 @@ TEST(PrefixedTracer, TagsRecordsAndRefusesLevelsAboveTheInnerMaximum) {
   EXPECT_EQ(inner.References(), 0u);
   EXPECT_EQ(oxa::GetLiveTracerCount(), liveBefore);
 
-  // The inner maximum, read through its level interface, is looked up anew
-  // for each record.
-  inner.records.clear();
-  inner.offersLevelInterface = true;
-  inner.maxLevel = oxa::kTraceNotice;
-  {
-    oxa::TracerRef prefixed = oxa::CreatePrefixedTracer(&inner, "[usr_hives]", 11);
-    OXA_TRACE_TO(prefixed.get(), oxa::kTraceInfo) << "refused";
-    OXA_TRACE_TO(prefixed.get(), oxa::kTraceNotice) << "Skip not user profile " << "S-1-5-18";
-    inner.maxLevel = oxa::kTraceInfo;
-    OXA_TRACE_TO(prefixed.get(), oxa::kTraceInfo) << "now granted";
-  }
-  EXPECT_THAT(inner.Texts(), ElementsAre("[usr_hives]\tSkip not user profile S-1-5-18", "[usr_hives]\tnow granted"));
-
   // An empty prefix gives the inner tracer itself; no tracer gives none.
   EXPECT_EQ(oxa::CreatePrefixedTracer(&inner, "", 0).get(), &inner);
   EXPECT_FALSE(oxa::CreatePrefixedTracer(nullptr, "[x]"));
