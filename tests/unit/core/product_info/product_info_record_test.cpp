@@ -79,39 +79,32 @@ class CountingAllocator final : public oxa::IAllocator {
   int held = 0;
 };
 
+// The copy takes no block of the allocator the texts came from: it survives
+// the allocator (the identity library's heap goes with the library).
 TEST(ProductInfoRecord, ProcessHeapCopyOwnsItsTexts) {
   CountingAllocator allocator;
-  {
-    ProductInfo filled;
-    filled.Size = 77;
-    for (const qvr::ProductInfoTextField& field : qvr::kProductInfoTextFields) {
-      oxa::wstring_t text(&allocator);
-      text.assign(std::wstring(L"a text longer than the inline buffer: ") + std::wstring(field.name.begin(), field.name.end()));
-      filled.*field.member = std::move(text);
-    }
-    filled.ApplicationId.Data1 = 5;
-    filled.MajorVersion = 1;
-    filled.MinorVersion = 2;
-    filled.RegistryRoot = 0x80000001u;
-    ASSERT_EQ(allocator.held, 28);
-
-    const ProductInfo copy = qvr::CopyToProcessHeap(filled);
-    // The copy took no block of the allocator: it survives the allocator.
-    EXPECT_EQ(allocator.held, 28);
-    filled = ProductInfo();
-    EXPECT_EQ(allocator.held, 0);
-
-    for (const qvr::ProductInfoTextField& field : qvr::kProductInfoTextFields) {
-      EXPECT_EQ(Text(copy.*field.member),
-                std::wstring(L"a text longer than the inline buffer: ") + std::wstring(field.name.begin(), field.name.end()));
-    }
-    EXPECT_EQ(copy.Size, 77u);
-    EXPECT_EQ(copy.ApplicationId.Data1, 5u);
-    EXPECT_EQ(copy.MajorVersion, 1u);
-    EXPECT_EQ(copy.MinorVersion, 2u);
-    EXPECT_EQ(copy.RegistryRoot, 0x80000001u);
+  ProductInfo filled;
+  const auto textOf = [](const qvr::ProductInfoTextField& field) {
+    return L"a text longer than the inline buffer: " + std::wstring(field.name.begin(), field.name.end());
+  };
+  for (const qvr::ProductInfoTextField& field : qvr::kProductInfoTextFields) {
+    oxa::wstring_t text(&allocator);
+    text.assign(textOf(field));
+    filled.*field.member = std::move(text);
   }
+  filled.Size = 77;
+  filled.ApplicationId.Data1 = 5;
+  filled.RegistryRoot = 0x80000001u;
+  ASSERT_EQ(allocator.held, 28);
+  const ProductInfo copy = qvr::CopyToProcessHeap(filled);
+  EXPECT_EQ(allocator.held, 28);
+  filled = ProductInfo();
   EXPECT_EQ(allocator.held, 0);
+  for (const qvr::ProductInfoTextField& field : qvr::kProductInfoTextFields)
+    EXPECT_EQ(Text(copy.*field.member), textOf(field));
+  EXPECT_EQ(copy.Size, 77u);
+  EXPECT_EQ(copy.ApplicationId.Data1, 5u);
+  EXPECT_EQ(copy.RegistryRoot, 0x80000001u);
 }
 
 }  // namespace

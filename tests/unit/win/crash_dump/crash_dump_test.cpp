@@ -102,20 +102,6 @@ int ChildWithoutTemp() {
   return 0;
 }
 
-// The linked-in writer, prepared with TEMP set to `folder`, writes the dump
-// of a request.
-int ChildWriteRequestedDump(const std::wstring& folder) {
-  if (!SetEnvironmentVariableW(L"TEMP", folder.c_str())) return 40;
-  qvr::SetCrashDumpName(L"TRXINST");
-  bool prepared = false;
-  const LPTOP_LEVEL_EXCEPTION_FILTER previous = qvr::InstallCrashDumpFilter(prepared);
-  if (!prepared) return 41;
-  if (!DeferSymbolLoads()) return 42;
-  qvr::WriteRequestedDump();
-  SetUnhandledExceptionFilter(previous);
-  return 0;
-}
-
 // Runs a scenario when this process was started as a child, before
 // GoogleTest sees the command line.
 const bool g_childChecked = [] {
@@ -128,7 +114,6 @@ const bool g_childChecked = [] {
   const std::wstring scenario = words[2];
   int result = 2;
   if (scenario == L"dump" && count == 4) result = ChildDumpOnRequest(words[3]);
-  if (scenario == L"write" && count == 4) result = ChildWriteRequestedDump(words[3]);
   if (scenario == L"no-temp") result = ChildWithoutTemp();
   ExitProcess(static_cast<UINT>(result));
 }();
@@ -264,7 +249,7 @@ TEST(CrashDump, PlantedNamesStayUntouchedAndTheDumpTakesTheNextName) {
     if (plant == kLinkToFile) qvrtest::WriteAll(target, "target");
     std::vector<std::wstring> planted;
     // The name holds the minute of the dump: both this one and the next are taken.
-    const ChildRun child = RunChild(L"write \"" + temp.Path() + L"\"", [&](DWORD processId) {
+    const ChildRun child = RunChild(L"dump \"" + temp.Path() + L"\"", [&](DWORD processId) {
       SYSTEMTIME now;
       GetLocalTime(&now);
       for (const bool next : {false, true}) {
