@@ -1,9 +1,9 @@
 #include "activators/process_launcher.h"
 
 #include "Custom_Actions/qvrinst/exception_boundary.h"
-#include "Custom_Actions/qvrinst/log_sink.h"
+#include "log/log_sink.h"
 #include "Custom_Actions/qvrinst/service_locator.h"
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 
 #include <windows.h>
 
@@ -83,8 +83,8 @@ class SuspendedProcess {
   HANDLE Process() const { return process_.Get(); }
 
  private:
-  ScopedHandle process_;
-  ScopedHandle thread_;
+  oxa::KernelHandle process_;
+  oxa::KernelHandle thread_;
   bool started_ = false;
 };
 

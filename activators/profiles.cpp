@@ -1,14 +1,11 @@
-// The installer object's task profiles: declarations under the product's
-// registry key, and the state of every declared profile written into the
-// profile store on each activation or deactivation.
+// The task profiles' registry and store side: the declarations read, and the
+// state of every declared profile written into the profile store.
 #include "activators/profiles.h"
 
 #include "Custom_Actions/COMMON/framework_objects.h"
-#include "Custom_Actions/qvrinst/installer.h"
-#include "Custom_Actions/qvrinst/log_sink.h"
+#include "activators/declaration_table.h"
 #include "component/oxa/result_code.h"
-#include "platform/product_info/common_reg_keys.h"
-#include "platform/util/scoped_reg_key.h"
+#include "log/log_sink.h"
 
 #include <climits>
 #include <cwchar>
@@ -16,7 +13,6 @@
 namespace qvr {
 namespace {
 
-constexpr DWORD kProfileNameChars = 256;
 constexpr std::uint32_t kDwordType = 4;
 constexpr std::uint32_t kCreateMissing = 1;
 constexpr char kInstalledValue[] = "installed";
@@ -70,78 +66,33 @@ class StoreNode {
 
 }  // namespace
 
-bool Installer::ReadProfiles() {
-  LogSink* sink = GetLogSink();
+bool TaskProfiles::Read(LogSink* sink, const std::wstring& keyPath) {
+  static constexpr DeclarationValueRules kRules{
+      L"ReadProfiles: can't enum profiles key: 0x%08x",
+      L"ReadProfiles: can't query value %ls: 0x%08x",
+      L"ReadProfiles: value %ls is empty",
+      L"ReadProfiles: profile %ls = %ls",
+      true,
+      false,
+      true,
+  };
   ScopedRegKey declarations;
-  LONG result = declarations.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProfilesKey].c_str(), KEY_READ);
-  if (result != ERROR_SUCCESS) {
-    LogLine(sink, kLogError, L"ReadProfiles: can't open profiles key: 0x%08x", result);
-    return false;
-  }
-  for (DWORD index = 0;; ++index) {
-    wchar_t name[kProfileNameChars] = {};
-    DWORD length = kProfileNameChars;
-    result = RegEnumValueW(declarations.Get(), index, name, &length, nullptr, nullptr, nullptr, nullptr);
-    if (result == ERROR_NO_MORE_ITEMS) return true;
-    if (result != ERROR_SUCCESS) {
-      LogLine(sink, kLogError, L"ReadProfiles: can't enum profiles key: 0x%08x", result);
-      return false;
-    }
-    if (length == 0) continue;
-    const std::wstring profileName(name, length);
-
-    std::wstring path;
-    result = declarations.QueryString(profileName.c_str(), path);
-    if (result != ERROR_SUCCESS) {
-      LogLine(sink, kLogError, L"ReadProfiles: can't query value %ls: 0x%08x", profileName.c_str(), result);
-      return false;
-    }
-    if (path.empty()) {
-      LogLine(sink, kLogError, L"ReadProfiles: value %ls is empty", profileName.c_str());
-      return false;
-    }
-    profiles_[profileName] = ProfileRecord{path, false, false};
-    LogLine(sink, kLogInfo, L"ReadProfiles: profile %ls = %ls", profileName.c_str(), path.c_str());
-  }
+  if (!OpenDeclarations(sink, keyPath, L"ReadProfiles: can't open profiles key: 0x%08x", declarations)) return false;
+  return ReadDeclarationValues(sink, declarations, kRules, [&](const std::wstring& name, const std::wstring& path) {
+    profiles_[name] = ProfileRecord{path, false, false};
+    return Taken::kTaken;
+  });
 }
 
-bool Installer::ActivateProfiles(const std::wstring& productType) {
-  LogSink* sink = GetLogSink();
-  for (auto& [name, profile] : profiles_) profile.requested = false;
-  for (const auto& [featureName, feature] : features_) {
-    if (!Qualifies(feature, productType)) continue;
-    bool disabled = false;
-    for (const auto& type : feature.disabledProductTypes) disabled = disabled || type == productType;
-    for (const auto& profileName : feature.profiles) {
-      const auto profile = profiles_.find(profileName);
-      if (profile == profiles_.end()) continue;
-      LogLine(sink, kLogInfo, L"ActivateProfiles: profile %ls requested by feature %ls", profileName.c_str(),
-              featureName.c_str());
-      profile->second.requested = true;
-      profile->second.disabled = disabled;
-    }
-  }
-  return WriteProfiles();
+bool TaskProfiles::Apply(LogSink* sink, ProfileStore* store, const ProfilePlan& plan, const wchar_t* requestedLine) {
+  for (const Request& request : plan.requests)
+    LogLine(sink, kLogInfo, requestedLine, request.declaration.c_str(), request.feature.c_str());
+  profiles_ = plan.profiles;
+  return Write(sink, store);
 }
 
-bool Installer::DeactivateProfiles(const std::wstring& productType) {
-  LogSink* sink = GetLogSink();
-  for (const auto& [featureName, feature] : features_) {
-    if (!Qualifies(feature, productType)) continue;
-    for (const auto& profileName : feature.profiles) {
-      const auto profile = profiles_.find(profileName);
-      if (profile == profiles_.end()) continue;
-      LogLine(sink, kLogInfo, L"DeactivateProfiles: profile %ls requested by feature %ls", profileName.c_str(),
-              featureName.c_str());
-      profile->second.requested = false;
-    }
-  }
-  return WriteProfiles();
-}
-
-bool Installer::WriteProfiles() {
-  LogSink* sink = GetLogSink();
-  if (!profileStore_) {
+bool TaskProfiles::Write(LogSink* sink, ProfileStore* store) const {
+  if (!store) {
     LogLine(sink, kLogError, L"WriteProfiles: profiles are empty!");
     return false;
   }
@@ -154,41 +105,27 @@ bool Installer::WriteProfiles() {
               profile.path.c_str(), name.c_str());
       return false;
     }
-    StoreNode node(profileStore_);
-    FrameworkResult result = node.Open(0, path.c_str(), 0);
-    if (result != 0) {
-      LogLine(sink, kLogError, L"WriteProfiles: can't open profile %hs: 0x%08x", path.c_str(), result);
+    StoreNode node(store);
+    if (!CheckSuccess(sink, node.Open(0, path.c_str(), 0), L"WriteProfiles: can't open profile %hs: 0x%08x",
+                      path.c_str()))
       return false;
-    }
     if (profile.requested) {
-      result = node.SetDword(kInstalledValue, 1);
-      if (result != 0) {
-        LogLine(sink, kLogError, L"WriteProfiles: can't set value installed for profile %hs: 0x%08x", path.c_str(),
-                result);
+      if (!CheckSuccess(sink, node.SetDword(kInstalledValue, 1),
+                        L"WriteProfiles: can't set value installed for profile %hs: 0x%08x", path.c_str()))
         return false;
-      }
       if (profile.disabled) {
-        StoreNode defaults(profileStore_);
-        result = defaults.Open(node.Handle(), kDefaultNode, kCreateMissing);
-        if (OXA_FAILED(result)) {
-          LogLine(sink, kLogError, L"WriteProfiles: can't open default key for profile %hs: 0x%08x", path.c_str(),
-                  result);
+        StoreNode defaults(store);
+        if (!CheckNotFailed(sink, defaults.Open(node.Handle(), kDefaultNode, kCreateMissing),
+                            L"WriteProfiles: can't open default key for profile %hs: 0x%08x", path.c_str()) ||
+            !CheckSuccess(sink, defaults.SetDword(kEnabledValue, 0),
+                          L"WriteProfiles: can't set value enabled for profile %hs: 0x%08x", path.c_str()))
           return false;
-        }
-        result = defaults.SetDword(kEnabledValue, 0);
-        if (result != 0) {
-          LogLine(sink, kLogError, L"WriteProfiles: can't set value enabled for profile %hs: 0x%08x", path.c_str(),
-                  result);
-          return false;
-        }
       }
     } else {
-      result = node.DeleteValue(kInstalledValue);
-      if (result != 0 && result != kStoreValueNotFound) {
-        LogLine(sink, kLogError, L"WriteProfiles: can't remove value installed for profile %hs: 0x%08x",
-                path.c_str(), result);
+      const FrameworkResult removed = node.DeleteValue(kInstalledValue);
+      if (!CheckSuccess(sink, removed == kStoreValueNotFound ? 0 : removed,
+                        L"WriteProfiles: can't remove value installed for profile %hs: 0x%08x", path.c_str()))
         return false;
-      }
     }
   }
   return true;

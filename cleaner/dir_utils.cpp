@@ -2,31 +2,13 @@
 
 #include "component/oxa/system/file/detail/filesystem_impl.h"
 #include "component/oxa/system/file/path.h"
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 
 #include <new>
 #include <vector>
 
 namespace qvr {
 namespace {
-
-class ScopedFindHandle {
- public:
-  explicit ScopedFindHandle(HANDLE handle) : handle_(handle) {}
-  ~ScopedFindHandle() { Close(); }
-  ScopedFindHandle(const ScopedFindHandle&) = delete;
-  ScopedFindHandle& operator=(const ScopedFindHandle&) = delete;
-
-  HANDLE Get() const { return handle_; }
-  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
-  void Close() {
-    if (IsValid()) FindClose(handle_);
-    handle_ = INVALID_HANDLE_VALUE;
-  }
-
- private:
-  HANDLE handle_;
-};
 
 DWORD CreateDirectoryIfMissing(const std::wstring& path) {
   if (CreateDirectoryW(path.c_str(), nullptr)) return ERROR_SUCCESS;
@@ -43,9 +25,9 @@ bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POIN
 // The path that opening `path` without following a final link
 // (FILE_FLAG_OPEN_REPARSE_POINT) reaches; empty when it cannot be opened.
 std::wstring ReachedPath(const std::wstring& path) {
-  const ScopedHandle opened(ValidOrNull(
+  const oxa::FileHandle opened(
       CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr)));
+                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr));
   if (!opened) return {};
   std::wstring reached(MAX_PATH, L'\0');
   for (;;) {
@@ -114,8 +96,8 @@ DWORD DeleteEntries(const Directory& directory, std::vector<Directory>& walk) {
     return GetLastError();
   const std::wstring reached = ReachedPath(directory.path);
   WIN32_FIND_DATAW entry;
-  ScopedFindHandle find(FindFirstFileW(oxa::JoinPath(directory.path, L"*.*").c_str(), &entry));
-  if (!find.IsValid()) return GetLastError();
+  const oxa::FindHandle find(FindFirstFileW(oxa::JoinPath(directory.path, L"*.*").c_str(), &entry));
+  if (!find) return GetLastError();
   do {
     const std::wstring_view name = entry.cFileName;
     if (name == L"." || name == L"..") continue;

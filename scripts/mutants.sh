@@ -20,9 +20,11 @@
 # Exit status 0 whatever was missed (this is a report); non-zero only when the
 # harness fails (unknown id, worktree, configure, base build or prefix).
 #
-# Table format: "@ ID FILE", "= description", then the original lines, each
-# as "- TEXT", and the replacement lines, each as "+ TEXT" (none: the lines
-# are deleted). Texts are whole lines, compared exactly.
+# Table format: "@ ID FILE", "= description", optionally "? REGEX" (the
+# tests most likely to catch it, run first: a failure there ends that
+# mutant's run early; otherwise the whole suite runs), then the original
+# lines, each as "- TEXT", and the replacement lines, each as "+ TEXT" (none:
+# the lines are deleted). Texts are whole lines, compared exactly.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 repo=$(git -C "$here/.." rev-parse --show-toplevel)
@@ -36,6 +38,7 @@ table() {
   cat <<'TABLE'
 @ 1 Custom_Actions/qvrinst/key_value_list.cpp
 = a repeated key: the last occurrence wins
+? KeyValueList
 -   if (state == State::InValue) {
 -     pairs_.emplace(key, value);
 +   if (state == State::InValue) {
@@ -43,67 +46,80 @@ table() {
 
 @ 2 Custom_Actions/qvrinst/key_value_list.cpp
 = a trailing key without '=' is accepted
+? KeyValueList
 -   parse_failed_ = state != State::ExpectKey;
 +   parse_failed_ = state == State::Error;
 
 @ 3 Custom_Actions/qvrinst/custom_actions.cpp
 = a resource switch is on for any non-empty value, not only "1"
+? CustomActions
 -   auto on = [&](const wchar_t* key) { return parameters.GetValue(key) == L"1"; };
 +   auto on = [&](const wchar_t* key) { return !parameters.GetValue(key).empty(); };
 
 @ 4 Custom_Actions/qvrinst/custom_actions.cpp
 = malformed CustomActionData reports success
+? custom_action_data
 -   if (!data.empty() && !parameters.Parse(data)) return kInstallFailure;
 +   if (!data.empty() && !parameters.Parse(data)) return ERROR_SUCCESS;
 
 @ 5 Custom_Actions/qvrinst/custom_actions.cpp
 = the last character of CustomActionData is lost
+? custom_action_data
 -   text.assign(buffer.get(), size);
 +   text.assign(buffer.get(), size - 1);
 
-@ 6 Custom_Actions/qvrinst/msi_log.cpp
-= the time stamp's brackets in log lines are not escaped
--   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [\\[]%02d:%02d:%02d:%03d[\\]]: ",
-+   const int prefix = FormatInto(line, kLogLineChars, L"MSI (X) (XX:XX) [%02d:%02d:%02d:%03d]: ",
+@ 6 log/installer_log.cpp
+= square brackets in installer-log lines are not escaped
+? InstallerLog|MsiTracer
+-     case L'[': return L"[\\[]";
+-     case L']': return L"[\\]]";
 
-@ 7 component/oxa/trace/msi_tracer.cpp
-= braces in framework records are not escaped
+@ 7 log/installer_log.cpp
+= braces in installer-log lines are not escaped
+? InstallerLog|MsiTracer
 -     case L'{': return L"[\\{]";
 -     case L'}': return L"[\\}]";
 
 @ 8 Custom_Actions/COMMON/vantor_tm_profiles.cpp
-= square brackets in the profile context's lines are not escaped
--     if (*unit == L'[' || *unit == L']' || *unit == L'{' || *unit == L'}') {
-+     if (*unit == L'{' || *unit == L'}') {
+= the profile context's lines lose their time-stamped prefix
+? VantorTm|custom_action_data
+-   InstallerLog(install).LineV(format, args);
++   InstallerLog(install).PlainV(format, args);
 
 @ 9 Custom_Actions/qvrinst/crash_dump.cpp
 = the dump name has day and month swapped
+? CrashDump
 -                now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
 +                now.wDay, now.wMonth, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
 
 @ 10 Custom_Actions/qvrinst/exception_boundary.cpp
 = an exception caught at an edge writes no dump
+? VersionedInstaller|CrashDump
 -   WriteRequestedDump();
 -   try {
 +   try {
 
 @ 11 Custom_Actions/qvrinst/feature_model.cpp
 = small-office version 6.2 no longer counts as at most 6.2
+? InstallerCore|SmallOffice
 -   return major < 6 || (major == 6 && minor <= 2);
 +   return major < 6 || (major == 6 && minor < 2);
 
-@ 12 Custom_Actions/qvrinst/installer_features.cpp
+@ 12 Custom_Actions/qvrinst/product_registry.cpp
 = a feature without a readable "installed" value counts as not installed
--   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return true;
-+   if (result != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(value)) return false;
+? InstallerCore
+-   return key.ReadDword(L"installed", value) != ERROR_SUCCESS || value != 0;
++   return key.ReadDword(L"installed", value) == ERROR_SUCCESS && value != 0;
 
-@ 13 Custom_Actions/qvrinst/installer_environment.cpp
+@ 13 activators/environment.cpp
 = the product environment key is opened for reading only
--   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), 0x2001F);
-+   LONG result = product.Open(HKEY_LOCAL_MACHINE, commonRegKeys_[kProductEnvironmentKey].c_str(), KEY_READ);
+? InstallerCore
+-   if (!CheckSuccess(sink, product.Open(HKEY_LOCAL_MACHINE, productEnvironmentKey.c_str(), KEY_READ | KEY_WRITE),
++   if (!CheckSuccess(sink, product.Open(HKEY_LOCAL_MACHINE, productEnvironmentKey.c_str(), KEY_READ),
 
 @ 14 Custom_Actions/qvrinst/activation_sequences.cpp
 = a type switch deactivates the registry flags before it unregisters the plugins
+? ActivationSequences
 -     if (!steps.UnregisterPlugins(current)) return false;
 -     if (!steps.DeactivateRegistry(current)) return false;
 +     if (!steps.DeactivateRegistry(current)) return false;
@@ -111,30 +127,36 @@ table() {
 
 @ 15 Custom_Actions/qvrinst/activation_sequences.cpp
 = an activation failing after a type change clears the stored type instead of storing the new one
+? ActivationSequences
 -   if (typeChanged) steps.WriteProductType(target);
 +   if (typeChanged) steps.WriteProductType(L"");
 
 @ 16 Custom_Actions/qvrinst/installer.cpp
 = Initialize without a product type targets no type instead of the stored one
+? InstallerCore
 -     targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
 +     targetProductType_ = productType ? std::wstring(productType) : std::wstring();
 
 @ 17 activators/registry_values.cpp
 = registry flags declared for HKCU are written to HKLM
+? RegistryValues
 -   if (root == L"HKCU") return HKEY_CURRENT_USER;
 
 @ 18 activators/proto_handler_registrar.cpp
 = a scheme of 24 characters no longer fits the enumeration buffer
+? ProtoHandlers
 - constexpr DWORD kSchemeBufferChars = 25;
 + constexpr DWORD kSchemeBufferChars = 24;
 
 @ 19 activators/process_launcher.cpp
 = the plugin time limit is ignored: a process still running counts as completed
+? Plugins|ProcessLauncher
 -   if (waited == WAIT_TIMEOUT) return LaunchResult::kTimedOut;
 +   if (waited == WAIT_TIMEOUT) return LaunchResult::kCompleted;
 
 @ 20 activators/process_launcher.cpp
 = the waiver is granted after the process was resumed
+? Plugins|ProcessLauncher
 -   waiver = GrantWaiver(locator_, sink_, created.dwProcessId);
 -   if (!process.Start()) return LaunchResult::kCreationFailed;
 +   if (!process.Start()) return LaunchResult::kCreationFailed;
@@ -142,40 +164,48 @@ table() {
 
 @ 21 activators/plugins.cpp
 = a plugin command that exits with a non-zero code counts as succeeded
+? Plugins
 -   return launched == LaunchResult::kCompleted && exitCode == 0;
 +   return launched == LaunchResult::kCompleted;
 
-@ 22 activators/profiles.cpp
+@ 22 activators/profiles_plan.cpp
 = only the last DisabledProductTypes entry decides whether a profile is disabled
--     for (const auto& type : feature.disabledProductTypes) disabled = disabled || type == productType;
-+     for (const auto& type : feature.disabledProductTypes) disabled = type == productType;
+? ResourcePlans
+-     profile.disabled = std::find(disabledTypes.begin(), disabledTypes.end(), type) != disabledTypes.end();
++     profile.disabled = disabledTypes.back() == type;
 
 @ 23 platform/util/scoped_reg_key.cpp
-= a REG_EXPAND_SZ value is read as a string
--     if (result != ERROR_SUCCESS || type != REG_SZ) {
-+     if (result != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) {
+= a REG_EXPAND_SZ value is read where only REG_SZ is taken
+? ReadTest|Profiles
+-   return type == REG_SZ || (type == REG_EXPAND_SZ && policy != StringPolicy::kSzOnly);
++   return type == REG_SZ || type == REG_EXPAND_SZ;
 
-@ 24 platform/util/reg_utils.cpp
-= OpenForRead does not ask for KEY_READ
--   return Open(root, path, extraAccess | KEY_READ, useThreadUserRoot);
-+   return Open(root, path, extraAccess, useThreadUserRoot);
+@ 24 platform/util/scoped_reg_key.cpp
+= a name that an enumeration cannot read ends the walk even where it should be skipped
+? ReadTest|PluginDeclarations
+-       if (onError(result)) continue;
++       onError(result);
 
 @ 25 platform/util/privileges.cpp
 = a privilege is adjusted with "enabled by default" instead of "enabled"
+? Privilege
 -     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED;
 +     privileges.Privileges[0].Attributes = SE_PRIVILEGE_ENABLED_BY_DEFAULT;
 
 @ 26 platform/product_info/product_info.cpp
 = the current directory is searched for product_info.dll before the module's folder
+? ProductInfo
 -     directories.push_back(std::move(current));
 +     directories.insert(directories.begin(), std::move(current));
 
 @ 27 platform/product_info/product_info_record.cpp
 = upper-case hex digits in a product GUID are rejected
+? ProductInfo|ProductGuid
 -   if (c >= L'A' && c <= L'F') return c - L'A' + 10;
 
 @ 28 component/oxa/system/file/path.cpp
 = ".." above the root of an absolute path is kept
+? Path
 -       else if (!absolute)
 -         components.push_back(component);
 +       else
@@ -183,32 +213,49 @@ table() {
 
 @ 29 component/oxa/system/file/detail/filesystem_impl.cpp
 = OpenFile with CREATE_NEW replaces an existing file
--         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_NEW);
-+         opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_ALWAYS);
+? FileSystem
+-         opened->handle_.Reset(CreateWithReadSharing(long_path, access, CREATE_NEW));
++         opened->handle_.Reset(CreateWithReadSharing(long_path, access, CREATE_ALWAYS));
 
 @ 30 component/oxa/text/utf.cpp
 = UTF-8 encoded surrogates are accepted
+? Utf
 -     if (lead == 0xED) high = 0x9F;
 
 @ 31 cleaner/dir_utils.cpp
 = RecursiveDelete acts on entries that can only be reached through their link target
+? RecursiveDelete|DirUtils
 -     if (!ActsOnItself(reached, entry_path, name)) continue;
 +     (void)reached;
 
-@ 32 Custom_Actions/qvrinst/log_sink_provider.cpp
+@ 32 Custom_Actions/qvrinst/product_keys.cpp
 = the ProductInfoDLL environment variable is ignored
+? InitCommonRegKeys
 -     const std::wstring path = FileSystemObjectExists(fromEnvironment) ? fromEnvironment : LocateProductInfoLibrary();
 +     const std::wstring path = LocateProductInfoLibrary();
 
 @ 33 platform/product_info/common_reg_keys.cpp
 = the self-unregistration key path names the Selfregs key
+? CommonRegKeys|Plugin
 -   keys[kSelfunregsKey] = installer + L"\\Selfunregs";
 +   keys[kSelfunregsKey] = installer + L"\\Selfregs";
 
 @ 34 Custom_Actions/COMMON/product_variables.cpp
 = references inside a product variable's value are not expanded
+? ProductVariables
 -     position = open;
 +     position = open + value.size();
+@ 35 activators/declaration_table.cpp
+= a declaration value that cannot be read is skipped even where it fails the read
+? Profiles|RegistryValues
+-           failed = rules.badValueFails;
++           failed = false;
+
+@ 36 Custom_Actions/qvrinst/feature_model.h
+= a name that no declaration carries is requested all the same
+? ResourcePlans
+-       if (declared.count(name) != 0) requests.push_back({name, featureName});
++       requests.push_back({name, featureName});
 TABLE
 }
 
@@ -223,7 +270,7 @@ def parse(text):
             parts = line.split(None, 2)
             if len(parts) != 3 or parts[1] in entries:
                 sys.exit(f"mutant table line {number}: bad or repeated id: {line}")
-            cur = {"id": parts[1], "file": parts[2], "desc": None, "old": [], "new": []}
+            cur = {"id": parts[1], "file": parts[2], "desc": None, "hint": "", "old": [], "new": []}
             entries[parts[1]] = cur
             order.append(parts[1])
         elif cur is None or not line.strip():
@@ -231,6 +278,8 @@ def parse(text):
                 sys.exit(f"mutant table line {number}: text outside an entry")
         elif line.startswith("= "):
             cur["desc"] = line[2:]
+        elif line.startswith("? "):
+            cur["hint"] = line[2:]
         elif line[:2] in ("- ", "+ ") or line in ("-", "+"):
             if line[0] == "-" and cur["new"]:
                 sys.exit(f"mutant table line {number}: original text after the replacement")
@@ -257,6 +306,8 @@ entries, order = parse(sys.stdin.read())
 command, args = sys.argv[1], sys.argv[2:]
 if command == "ids":
     print(" ".join(order))
+elif command == "hint":
+    print(entries[args[0]]["hint"])
 elif command == "desc":
     e = entries[args[0]]
     print(f"{e['file']}: {e['desc']}")
@@ -352,8 +403,9 @@ restart_prefix() {
 }
 start_prefix
 
-run_suite() {  # LOG: 0 when every test passed
-  (cd "$x64" && ctest --stop-on-failure -j"$jobs" --timeout 600 --output-on-failure) >"$1" 2>&1
+run_suite() {  # LOG [REGEX]: 0 when every test (matching REGEX) passed
+  (cd "$x64" && ctest --stop-on-failure -j"$jobs" --timeout 600 --output-on-failure --no-tests=ignore ${2:+-R "$2"}) \
+    >"$1" 2>&1
 }
 failed_test() {  # LOG: the first failed test's name
   local name
@@ -393,7 +445,12 @@ for id in "${wanted[@]}"; do
     printf 'caught  %3s  %s (build, %d s)\n' "$id" "$desc" $((SECONDS - started))
     continue
   fi
-  if run_suite "$logs/$id.test.log"; then
+  hint=$(mutant_table hint "$id")
+  if [ -n "$hint" ] && ! run_suite "$logs/$id.test.log" "$hint"; then
+    caught=$((caught + 1))
+    printf 'caught  %3s  %s (%s, %d s)\n' "$id" "$desc" "$(failed_test "$logs/$id.test.log")" $((SECONDS - started))
+    restart_prefix
+  elif run_suite "$logs/$id.test.log"; then
     missed=$((missed + 1))
     printf 'missed  %3s  %s (%d s)\n' "$id" "$desc" $((SECONDS - started))
   else

@@ -18,6 +18,16 @@ struct FrameworkObject {
   const FrameworkEntry* objectTable;
 };
 
+// The framework's identifiers for the settings store and its properties.
+inline constexpr std::uint32_t kStoreInterfaceType = 13;
+inline constexpr std::uint32_t kStorePlugin = 43003;
+inline constexpr std::uint32_t kSourcePathProperty = 0x20900040;
+inline constexpr std::uint32_t kUtf16CodePage = 1200;
+inline constexpr std::uint32_t kFormatVersionProperty = 0x20601004;
+inline constexpr std::uint32_t kReadOnlyProperty = 0x20601000;
+inline constexpr std::uint32_t kPersistentProperty = 0x30601001;
+inline constexpr std::uint32_t kAddDeclaredNodesProperty = 0x2040004A;
+
 // Positions in the object table.
 enum FrameworkObjectEntry : std::size_t {
   kSetDwordPropertyEntry = 7,

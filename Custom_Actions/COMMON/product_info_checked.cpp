@@ -2,22 +2,15 @@
 
 #include <windows.h>
 
-#include "component/oxa/exception/exception.h"
+#include "component/oxa/exception/check_sites.h"
 
 namespace qvr {
-namespace {
 
-// A failed load is reported where the loader of checked modules reports it.
-constexpr const char kLoaderSourceFile[] = "Custom_Actions/COMMON/signature";
-constexpr int kLoadFailedLine = 206;
-
-}  // namespace
-
-void LoadProductInfoLibraryChecked(const wchar_t* path, ScopedLibrary& module) {
+void LoadProductInfoLibraryChecked(const wchar_t* path, oxa::ModuleHandle& module) {
   module.Reset(LoadLibraryW(path));
   if (!module) {
     const DWORD error = GetLastError();
-    if (error != 0) oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(error), kLoaderSourceFile, kLoadFailedLine);
+    if (error != 0) oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(error), oxa::CheckSite::kProductInfoLoadFailed);
   }
   // Call site of the product signature check of the loaded file: an invalid
   // signature throws oxa::CheckFailedException at

@@ -12,7 +12,7 @@ namespace qvr {
 // outcome). A failed load with a Windows error throws
 // oxa::CheckResultFailedException with that error converted, at
 // Custom_Actions/COMMON/signature line 206.
-void LoadProductInfoLibraryChecked(const wchar_t* path, ScopedLibrary& module);
+void LoadProductInfoLibraryChecked(const wchar_t* path, oxa::ModuleHandle& module);
 
 // LoadProductInfo over LoadProductInfoLibraryChecked, with the process-wide
 // cache (see platform/product_info/product_info.h for what it throws).

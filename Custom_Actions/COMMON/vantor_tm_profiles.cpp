@@ -2,36 +2,23 @@
 
 #include "Custom_Actions/COMMON/product_info_checked.h"
 #include "Custom_Actions/COMMON/product_variables.h"
-#include "Custom_Actions/qvrinst/msi_log.h"
-#include "component/oxa/exception/exception.h"
-#include "platform/util/reg_utils.h"
+#include "log/installer_log.h"
+#include "component/oxa/exception/check_sites.h"
+#include "platform/util/scoped_reg_key.h"
 #include "platform/util/windows_version.h"
 
 #include <cstdarg>
+#include <cwchar>
 #include <exception>
 #include <new>
 
 namespace qvr {
 namespace {
 
-// Where a failed load of ucrtbase.dll is reported.
-constexpr char kSourceFile[] = "Custom_Actions/COMMON/vantor_tm_profiles";
-constexpr int kRuntimeLoadFailedLine = 41;
-
 constexpr wchar_t kFrameworkLibrary[] = L"vtcore.dll";
 constexpr wchar_t kRuntimeLibrary[] = L"ucrtbase.dll";
 constexpr std::size_t kMaxLibraryPathChars = 32000;  // with the terminating zero
 constexpr std::uint32_t kWindows10 = 10 * 256;
-
-// The framework's identifiers for the settings store and its properties.
-constexpr std::uint32_t kStoreInterfaceType = 13;
-constexpr std::uint32_t kStorePlugin = 43003;
-constexpr std::uint32_t kSourcePathProperty = 0x20900040;
-constexpr std::uint32_t kUtf16CodePage = 1200;
-constexpr std::uint32_t kFormatVersionProperty = 0x20601004;
-constexpr std::uint32_t kReadOnlyProperty = 0x20601000;
-constexpr std::uint32_t kPersistentProperty = 0x30601001;
-constexpr std::uint32_t kAddDeclaredNodesProperty = 0x2040004A;
 
 FrameworkObject* g_processRoot = nullptr;
 
@@ -42,26 +29,12 @@ std::wstring JoinPath(const std::wstring& directory, const wchar_t* name) {
   return path + name;
 }
 
-// One line of the context in the installer log. The engine reads a log line
-// as a template, in which "[VantorTmProfiles]" would be a property reference
-// (and a path could hold brackets or braces): they are written as escapes.
+// One line of the context in the installer log.
 void WriteContextLine(MSIHANDLE install, const wchar_t* format, ...) {
-  wchar_t text[kLogLineChars];
   va_list args;
   va_start(args, format);
-  FormatTruncated(text, kLogLineChars, format, args);
+  InstallerLog(install).LineV(format, args);
   va_end(args);
-  std::wstring escaped;
-  for (const wchar_t* unit = text; *unit; ++unit) {
-    if (*unit == L'[' || *unit == L']' || *unit == L'{' || *unit == L'}') {
-      escaped += L"[\\";
-      escaped += *unit;
-      escaped += L']';
-    } else {
-      escaped += *unit;
-    }
-  }
-  WriteLogLine(install, L"%ls", escaped.c_str());
 }
 
 template <typename Function>
@@ -77,9 +50,13 @@ class EnvironmentKeyVariables final : public ProductVariableSource {
         path_(info.ProductRegistryKey.str() + L"\\environment") {}
 
   std::wstring StoredValue(const std::wstring& name) override {
-    RegKey key;
+    ScopedRegKey key;
     std::wstring value;
-    if (OXA_FAILED(key.OpenForRead(root_, path_)) || OXA_FAILED(key.QueryValue(name.c_str(), value))) return {};
+    if (key.Open(root_, path_.c_str(), KEY_READ) != ERROR_SUCCESS ||
+        key.ReadString(name.c_str(), StringPolicy::kSzOrExpandSz, value) != ERROR_SUCCESS)
+      return {};
+    // A value is one text: what follows an embedded NUL is not part of it.
+    value.resize(std::wcslen(value.c_str()));
     return value;
   }
 
@@ -206,7 +183,7 @@ void VantorTmProfiles::Create(WindowsVersionQuery windowsVersion) {
                                   LOAD_WITH_ALTERED_SEARCH_PATH));
     if (!runtime_) {
       const DWORD error = GetLastError();
-      if (error != 0) oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(error), kSourceFile, kRuntimeLoadFailedLine);
+      if (error != 0) oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(error), oxa::CheckSite::kRuntimeLoadFailed);
     }
   }
 

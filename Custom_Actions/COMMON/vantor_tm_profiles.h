@@ -11,7 +11,7 @@
 #include <string>
 
 #include "Custom_Actions/COMMON/framework_objects.h"
-#include "platform/util/scoped_library.h"
+#include "component/oxa/system/unique_handle.h"
 
 namespace qvr {
 
@@ -41,7 +41,7 @@ class FrameworkLoader {
   FrameworkResult Result() const { return result_; }
 
  private:
-  ScopedLibrary module_;
+  oxa::ModuleHandle module_;
   FrameworkObject* root_ = nullptr;
   FrameworkResult result_ = 0;
 };
@@ -84,7 +84,7 @@ class VantorTmProfiles {
   void ReleaseStore();
 
   MSIHANDLE install_;
-  ScopedLibrary runtime_;
+  oxa::ModuleHandle runtime_;
   std::unique_ptr<FrameworkLoader> loader_;
   ProfileStore* store_ = nullptr;
 };

@@ -1,6 +1,6 @@
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 
-#include "Custom_Actions/qvrinst/log_sink.h"
+#include "log/log_sink.h"
 
 namespace qvr {
 namespace {

@@ -1,12 +1,11 @@
 #include "Custom_Actions/qvrinst/crash_dump.h"
 
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 
 #include <dbghelp.h>
 #include <sddl.h>
 
 #include <cwchar>
-#include <memory>
 
 namespace qvr {
 namespace {
@@ -54,15 +53,13 @@ bool Prepare() {
   const UINT length = GetSystemDirectoryW(path, MAX_PATH);
   if (length == 0 || length >= MAX_PATH) return false;
   wcscat(path, L"\\DbgHelp.dll");
-  const HMODULE dbghelp = LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  oxa::ModuleHandle dbghelp(LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
   if (!dbghelp) return false;
   const auto writeDump = reinterpret_cast<MiniDumpWriteDumpFn>(
-      reinterpret_cast<void*>(GetProcAddress(dbghelp, "MiniDumpWriteDump")));
-  if (!writeDump) {
-    FreeLibrary(dbghelp);
-    return false;
-  }
+      reinterpret_cast<void*>(GetProcAddress(dbghelp.Get(), "MiniDumpWriteDump")));
+  if (!writeDump) return false;
   // Kept loaded for the life of the process: the filter may run at any time.
+  dbghelp.Release();
   g_writeDump = writeDump;
   return true;
 }
@@ -82,11 +79,6 @@ LPTOP_LEVEL_EXCEPTION_FILTER InstallCrashDumpFilter(bool& prepared) {
 
 namespace {
 
-struct LocalFreer {
-  void operator()(void* memory) const { LocalFree(memory); }
-};
-using LocalMemory = std::unique_ptr<void, LocalFreer>;
-
 // A dump holds the whole memory of the process: only SYSTEM and the
 // administrators may open it.
 constexpr wchar_t kDumpAccess[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
@@ -97,11 +89,11 @@ constexpr unsigned kDumpNameTries = 16;
 // A new file in TEMP; a name that exists is never opened. Deferred custom
 // actions run as SYSTEM, with TEMP in the system's temporary folder, where
 // any user may plant a file or a link under the name of the next dump.
-HANDLE CreateDumpFile() {
+oxa::FileHandle CreateDumpFile() {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(kDumpAccess, SDDL_REVISION_1, &descriptor, nullptr))
-    return nullptr;
-  const LocalMemory descriptorOwner(descriptor);
+    return {};
+  const oxa::LocalMemory descriptorOwner(descriptor);
   SECURITY_ATTRIBUTES security = {sizeof security, descriptor, FALSE};
   SYSTEMTIME now;
   GetLocalTime(&now);
@@ -113,21 +105,21 @@ HANDLE CreateDumpFile() {
                now.wMonth, now.wDay, now.wHour, now.wMinute, static_cast<unsigned>(GetCurrentProcessId()), L"full",
                counter);
     name[519] = L'\0';
-    const HANDLE file =
-        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) return file;
+    oxa::FileHandle file(
+        CreateFileW(name, GENERIC_WRITE, FILE_SHARE_READ, &security, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (file) return file;
     // Taken (a file, a link, a folder we may not open): the next name.
     const DWORD error = GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return nullptr;
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS && error != ERROR_ACCESS_DENIED) return {};
   }
-  return nullptr;
+  return {};
 }
 
 void WriteDump(EXCEPTION_POINTERS* exception) {
   if (!g_writeDump) return;
-  const ScopedHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
+  const oxa::KernelHandle process(OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, GetCurrentProcessId()));
   if (!process) return;
-  const ScopedHandle file(CreateDumpFile());
+  const oxa::FileHandle file = CreateDumpFile();
   if (!file) return;
   MINIDUMP_EXCEPTION_INFORMATION info;
   info.ThreadId = GetCurrentThreadId();

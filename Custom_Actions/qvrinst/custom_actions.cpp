@@ -4,8 +4,8 @@
 #include "Custom_Actions/qvrinst/exception_boundary.h"
 #include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/key_value_list.h"
-#include "Custom_Actions/qvrinst/msi_log.h"
-#include "component/oxa/trace/msi_tracer.h"
+#include "log/installer_log.h"
+#include "log/msi_tracer.h"
 
 #include <msiquery.h>
 
@@ -32,14 +32,14 @@ ActivationMode ModeFrom(const KeyValueList& parameters) {
 // the action could not write.
 class ActionReport final : public BoundaryReport {
  public:
-  explicit ActionReport(MSIHANDLE install) : install_(install) {}
+  explicit ActionReport(MSIHANDLE install) : log_(install) {}
   void Write(const wchar_t* action, const char* description) override {
-    WriteLogLine(install_, L"%ls: unexpected exception: %hs", action, description);
-    WriteActionEnd(install_, action, kInstallFailure);
+    log_.Line(L"%ls: unexpected exception: %hs", action, description);
+    log_.ActionEnd(action, kInstallFailure);
   }
 
  private:
-  MSIHANDLE install_;
+  InstallerLog log_;
 };
 
 using ActionBody = UINT (*)(MSIHANDLE install, const wchar_t* action);
@@ -51,18 +51,19 @@ UINT RunAction(MSIHANDLE install, const wchar_t* action, ActionBody body) noexce
 
 // The start line, then the session's tracer for every framework record.
 void StartAction(MSIHANDLE install, const wchar_t* action) {
-  WriteActionStart(install, action);
+  InstallerLog(install).ActionStart(action);
   oxa::InstallSessionTracer(install);
 }
 
 UINT Activate(MSIHANDLE install, const wchar_t* action) {
   StartAction(install, action);
+  const InstallerLog log(install);
 
   std::wstring data;
   const UINT read = ReadCustomActionData(install, data);
   if (read != ERROR_SUCCESS) {
-    WriteLogLine(install, L"%ls: can't read CustomActionData: 0x%08x", action, read);
-    WriteActionEnd(install, action, kInstallFailure);
+    log.Line(L"%ls: can't read CustomActionData: 0x%08x", action, read);
+    log.ActionEnd(action, kInstallFailure);
     return kInstallFailure;
   }
   KeyValueList parameters;
@@ -70,7 +71,7 @@ UINT Activate(MSIHANDLE install, const wchar_t* action) {
 
   const std::wstring& productType = parameters.GetValue(L"ProductType");
   const ActivationMode mode = ModeFrom(parameters);
-  WriteLogLine(install,
+  log.Line(
                L"MsiProductActivate: ProductType=%ls, Files=%ls, Registry=%ls, Plugins=%ls, ProtocolHandlers=%ls, "
                L"ProfilesActivation=%ls, mode=%i",
                productType.c_str(), parameters.GetValue(L"Files").c_str(), parameters.GetValue(L"Registry").c_str(),
@@ -79,11 +80,11 @@ UINT Activate(MSIHANDLE install, const wchar_t* action) {
 
   VantorTmProfiles profiles(install);
   if (!profiles.Store()) {
-    WriteActionEnd(install, action, kInstallFailure);
+    log.ActionEnd(action, kInstallFailure);
     return kInstallFailure;
   }
 
-  MsiLogSink sink(install);
+  InstallerLogSink sink(install);
   UINT result = kInstallFailure;
   {
     Installer installer;
@@ -92,9 +93,9 @@ UINT Activate(MSIHANDLE install, const wchar_t* action) {
     if (installer.Initialize(&sink, productType.c_str(), profiles.Store())) {
       result = installer.ActivateProduct(mode) ? ERROR_SUCCESS : kInstallFailure;
     } else {
-      WriteLogLine(install, L"%ls: Initialize failed, nothing was activated", action);
+      log.Line(L"%ls: Initialize failed, nothing was activated", action);
     }
-    WriteActionEnd(install, action, result);
+    log.ActionEnd(action, result);
   }
   return result;
 }
@@ -104,17 +105,18 @@ UINT Activate(MSIHANDLE install, const wchar_t* action) {
 // rollback or an uninstall that stops halfway leaves the machine worse off.
 UINT DeactivateStoredType(MSIHANDLE install, const wchar_t* action, bool onlyWhenStored) {
   StartAction(install, action);
-  MsiLogSink sink(install);
+  const InstallerLog log(install);
+  InstallerLogSink sink(install);
   UINT result = ERROR_SUCCESS;
   {
     Installer installer;
     if (!installer.Initialize(&sink, L"", nullptr))
-      WriteLogLine(install, L"%ls: Initialize failed, deactivating what was read", action);
+      log.Line(L"%ls: Initialize failed, deactivating what was read", action);
     // Without key paths nothing could be read, not even whether a type is
     // stored: the deactivation refuses and the action fails.
     if (!onlyWhenStored || !installer.CurrentProductType().empty() || !installer.HasKeyPaths())
       result = installer.DeactivateCurrentType() ? ERROR_SUCCESS : kInstallFailure;
-    WriteActionEnd(install, action, result);
+    log.ActionEnd(action, result);
   }
   return result;
 }

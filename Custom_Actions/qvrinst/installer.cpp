@@ -1,38 +1,21 @@
 #include "Custom_Actions/qvrinst/installer.h"
 
 #include "Custom_Actions/qvrinst/exception_boundary.h"
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "Custom_Actions/qvrinst/product_keys.h"
+#include "Custom_Actions/qvrinst/product_registry.h"
+#include "activators/environment.h"
+#include "log/log_sink.h"
 
 #include <new>
 
 namespace qvr {
-
-// The activators as the sequences see them.
-class Installer::Steps final : public ActivationSteps {
- public:
-  explicit Steps(Installer& installer) : installer_(installer) {}
-  bool WriteProductType(const std::wstring& type) override { return installer_.WriteProductType(type); }
-  bool ActivateEnvironment(const std::wstring& type) override { return installer_.ActivateEnvironment(type); }
-  bool DeactivateCurrentType() override { return installer_.DeactivateCurrentType(); }
-  bool ActivateProfiles(const std::wstring& type) override { return installer_.ActivateProfiles(type); }
-  bool DeactivateProfiles(const std::wstring& type) override { return installer_.DeactivateProfiles(type); }
-  bool RegisterPlugins(const std::wstring& type) override { return installer_.RegisterPlugins(type); }
-  bool UnregisterPlugins(const std::wstring& type) override { return installer_.UnregisterPlugins(type); }
-  bool ActivateRegistry(const std::wstring& type) override { return installer_.ActivateRegistry(type); }
-  bool DeactivateRegistry(const std::wstring& type) override { return installer_.DeactivateRegistry(type); }
-  bool RegisterProtoHandlers() override { return installer_.RegisterProtoHandlers(); }
-  bool UnRegisterProtoHandlers() override { return installer_.UnRegisterProtoHandlers(); }
-
- private:
-  Installer& installer_;
-};
 
 // An exception caught at a slot goes to the object's sink.
 class Installer::SinkReport final : public BoundaryReport {
  public:
   explicit SinkReport(Installer& installer) : installer_(installer) {}
   void Write(const wchar_t* operation, const char* description) override {
-    LogLine(installer_.GetLogSink(), kLogError, L"%ls: unexpected exception: %hs", operation, description);
+    LogLine(installer_.sink_, kLogError, L"%ls: unexpected exception: %hs", operation, description);
   }
 
  private:
@@ -52,26 +35,27 @@ template <class Body>
 bool Installer::OnDeclarations(const wchar_t* operation, Body&& body) noexcept {
   return AtEdge(operation, [&] {
     if (HasKeyPaths()) return body();
-    LogLine(GetLogSink(), kLogError, L"%ls: the product's registry keys are unknown (Initialize failed)", operation);
+    LogLine(sink_, kLogError, L"%ls: the product's registry keys are unknown (Initialize failed)", operation);
     return false;
   });
 }
 
 bool Installer::Unavailable(const wchar_t* operation) {
-  LogSink* sink = GetLogSink();
-  if (sink && sink->IsEnabled()) sink->Write(kLogError, L"%ls: not available in this build", operation);
+  LogLine(sink_, kLogError, L"%ls: not available in this build", operation);
   return false;
 }
 
 bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileStore* profileStore) {
   sink_ = sink;
   return AtEdge(L"Initialize", [&] {
-    if (!InitCommonRegKeys()) return false;
-    ReadProductType(currentProductType_);
+    if (!InitCommonRegKeys(sink_, keys_)) return false;
+    ReadProductType(sink_, keys_, currentProductType_);
     targetProductType_ = productType ? std::wstring(productType) : currentProductType_;
     profileStore_ = profileStore;
-    return ReadProfiles() && ReadFeatures() && ReadSelfregs() && ReadSelfUnregs() &&
-           ReadProtoHandlers(commonRegKeys_[kProtoHandlersKey]) && ReadRegistry();
+    if (!profiles_.Read(sink_, keys_[kProfilesKey]) || !ReadFeatures(sink_, keys_, features_)) return false;
+    plugins_.Read(sink_, keys_[kSelfregsKey], keys_[kSelfunregsKey]);
+    return protoHandlers_.ReadProtoHandlers(sink_, keys_[kProtoHandlersKey]) &&
+           registryValues_.Read(sink_, keys_[kRegistryDeclarationsKey]);
   });
 }
 
@@ -79,8 +63,7 @@ void Installer::Release() noexcept { delete this; }
 
 bool Installer::SwitchProductType() {
   return OnDeclarations(L"SwitchProductType", [&] {
-    Steps steps(*this);
-    return RunSwitchProductType(steps, currentProductType_, targetProductType_);
+    return RunSwitchProductType(*this, currentProductType_, targetProductType_);
   });
 }
 
@@ -94,8 +77,7 @@ bool Installer::RemoveApplications(std::uint32_t, StringList**) {
 
 bool Installer::ActivateProduct(ActivationMode mode) {
   return OnDeclarations(L"ActivateProduct", [&] {
-    Steps steps(*this);
-    return RunActivateProduct(steps, GetLogSink(), currentProductType_, targetProductType_, mode);
+    return RunActivateProduct(*this, sink_, currentProductType_, targetProductType_, mode);
   });
 }
 
@@ -109,10 +91,55 @@ bool Installer::RemoveProductShortcuts() {
 
 bool Installer::DeactivateCurrentType() {
   return OnDeclarations(L"DeactivateCurrentType", [&] {
-    Steps steps(*this);
-    return RunDeactivateCurrentType(steps, currentProductType_);
+    return RunDeactivateCurrentType(*this, currentProductType_);
   });
 }
+
+bool Installer::WriteProductType(const std::wstring& type) { return qvr::WriteProductType(sink_, keys_, type); }
+
+bool Installer::ActivateEnvironment(const std::wstring& type) {
+  return EnvironmentValues::Apply(sink_, keys_[kProductEnvironmentKey], keys_[kInstallerEnvironmentKey],
+                                  EnvironmentValues::Plan(type), type);
+}
+
+bool Installer::ActivateProfiles(const std::wstring& type) {
+  return profiles_.Apply(sink_, profileStore_, TaskProfiles::PlanActivation(profiles_.Table(), features_, type),
+                         L"ActivateProfiles: profile %ls requested by feature %ls");
+}
+
+bool Installer::DeactivateProfiles(const std::wstring& type) {
+  return profiles_.Apply(sink_, profileStore_, TaskProfiles::PlanDeactivation(profiles_.Table(), features_, type),
+                         L"DeactivateProfiles: profile %ls requested by feature %ls");
+}
+
+// A plugin that fails to register does not stop the activation.
+bool Installer::RegisterPlugins(const std::wstring& type) {
+  plugins_.Apply(sink_, serviceLocator_, PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kRegister), features_, type,
+                                           PluginDirection::kRegister),
+                 PluginDirection::kRegister);
+  return true;
+}
+
+bool Installer::UnregisterPlugins(const std::wstring& type) {
+  plugins_.Apply(sink_, serviceLocator_, PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kUnregister), features_, type,
+                                           PluginDirection::kUnregister),
+                 PluginDirection::kUnregister);
+  return true;
+}
+
+bool Installer::ActivateRegistry(const std::wstring& type) {
+  return registryValues_.Apply(sink_, RegistryValues::PlanActivation(registryValues_.Table(), features_, type),
+                               L"ActivateRegistry: registry value %ls requested by feature %ls");
+}
+
+bool Installer::DeactivateRegistry(const std::wstring& type) {
+  return registryValues_.Apply(sink_, RegistryValues::PlanDeactivation(registryValues_.Table(), features_, type),
+                               L"DeactivateRegistry: registry value %ls requested by feature %ls");
+}
+
+bool Installer::RegisterProtoHandlers() { return protoHandlers_.RegisterProtoHandlers(sink_); }
+
+bool Installer::UnRegisterProtoHandlers() { return protoHandlers_.UnRegisterProtoHandlers(sink_); }
 
 std::int32_t CreateVersionedInstaller(std::uint32_t version, VersionedInstaller** out) noexcept {
   constexpr std::int32_t kBadArguments = 160;

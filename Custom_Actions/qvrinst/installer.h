@@ -1,31 +1,29 @@
-// The installer object: the declarations read from the registry and every
-// operation of the module behind the VersionedInstaller interface.
+// The installer object behind the VersionedInstaller interface: the product's
+// key paths, its features and stored product type, and one object per kind
+// of resource, composed into the operations that the activation sequences
+// call.
 #pragma once
 
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 #include "Custom_Actions/qvrinst/feature_model.h"
-#include "Custom_Actions/qvrinst/log_sink_provider.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "activators/plugins.h"
-#include "activators/process_launcher.h"
 #include "activators/profiles.h"
 #include "activators/proto_handler_registrar.h"
 #include "activators/registry_values.h"
+#include "platform/product_info/common_reg_keys.h"
 
 #include <cstdint>
-#include <map>
 #include <string>
 
 namespace qvr {
 
-class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, public VersionedInstaller {
+class Installer final : public VersionedInstaller, private ActivationSteps {
  public:
   Installer();
   ~Installer();
   Installer(const Installer&) = delete;
   Installer& operator=(const Installer&) = delete;
-
-  LogSink* GetLogSink() override { return LogSinkProvider::GetLogSink(); }
 
   // The interface's slots: none lets an exception out (one that is thrown is
   // reported at level 3 and answered with false), and those that act on the
@@ -39,77 +37,39 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   bool ChangeProductIcons(const wchar_t* variant) override;
   bool AlwaysSucceeds() noexcept override { return true; }
   bool RemoveProductShortcuts() override;
+  // Also the deactivation step of the sequences.
   bool DeactivateCurrentType() override;
   void SetServiceLocator(ServiceLocator* serviceLocator) noexcept override { serviceLocator_ = serviceLocator; }
 
-  // Whether Initialize computed the product's registry key paths.
-  bool HasKeyPaths() const { return !commonRegKeys_[kProductKey].empty(); }
+  // The operations, which are the steps of the activation sequences: each
+  // one resource kind's plan and its application.
+  bool WriteProductType(const std::wstring& type) override;
+  bool ActivateEnvironment(const std::wstring& type) override;
+  bool ActivateProfiles(const std::wstring& type) override;
+  bool DeactivateProfiles(const std::wstring& type) override;
+  bool RegisterPlugins(const std::wstring& type) override;
+  bool UnregisterPlugins(const std::wstring& type) override;
+  bool ActivateRegistry(const std::wstring& type) override;
+  bool DeactivateRegistry(const std::wstring& type) override;
+  bool RegisterProtoHandlers() override;
+  bool UnRegisterProtoHandlers() override;
 
+  // The sink that Initialize was given (null before).
+  LogSink* GetLogSink() const { return sink_; }
+  // Whether Initialize computed the product's registry key paths.
+  bool HasKeyPaths() const { return !keys_[kProductKey].empty(); }
   const std::wstring& CurrentProductType() const { return currentProductType_; }
   const std::wstring& TargetProductType() const { return targetProductType_; }
-  const std::map<std::wstring, FeatureRecord>& Features() const { return features_; }
-
-  // The product type stored in the product environment key.
-  bool ReadProductType(std::wstring& productType);
-  // Stores `productType`, or removes the stored one when it is empty.
-  bool WriteProductType(const std::wstring& productType);
-  // Fills the feature table from the features key.
-  bool ReadFeatures();
-  // Copies the environment values declared for `type` into the product
-  // environment key.
-  bool ActivateEnvironment(const std::wstring& type);
-  // Whether the small-office version in the data key ("inmobver") is at most
-  // 6.2; true when the data key cannot be opened.
-  bool IsSmallOfficeVersion();
-
-  // Fills the profile table from the profiles key.
-  bool ReadProfiles();
-  // Marks the profiles named by the features qualifying for `productType`
-  // (switched off where the last of them lists the type as disabled),
-  // unmarks all others, and writes every profile.
-  bool ActivateProfiles(const std::wstring& productType);
-  // Unmarks the profiles named by the features qualifying for `productType`
-  // and writes every profile.
-  bool DeactivateProfiles(const std::wstring& productType);
-  // Writes the state of every profile into the profile store, stopping at
-  // the first failure, a path without a form in the current character set
-  // included.
-  bool WriteProfiles();
-  const ProfileTable& Profiles() const { return profiles_; }
-
-  // Fills the registry-value table from the registry declarations key.
-  bool ReadRegistry();
-  // Sets the flags named by the features qualifying for `productType`, clears
-  // all others, and writes every declared flag.
-  bool ActivateRegistry(const std::wstring& productType);
-  // Clears the flags named by the features qualifying for `productType` and
-  // writes every declared flag.
-  bool DeactivateRegistry(const std::wstring& productType);
-  // Writes every record's flag as REG_DWORD 1 or 0, stopping at the first
-  // failure.
-  bool WriteRegistry();
-  const RegistryValueTable& RegistryValues() const { return registryValues_; }
-
-  // Fill the self-registration and self-unregistration tables; problems are
-  // logged and the readable declarations kept, so both return true.
-  bool ReadSelfregs();
-  bool ReadSelfUnregs();
-  // Run the registration (unregistration) command lines of the features that
-  // qualify for `productType`, once per feature and listed name, one process
-  // at a time. A command that fails is logged; both return true.
-  bool RegisterPlugins(const std::wstring& productType);
-  bool UnregisterPlugins(const std::wstring& productType);
-  // Run one command line and log the outcome; false when it could not be
-  // started, outlived the time limit or exited with a code other than 0.
-  bool RegisterPluginImpl(const std::wstring& commandLine);
-  bool UnregisterPluginImpl(const std::wstring& commandLine);
-  const PluginCommandTable& Selfregs() const { return selfregs_; }
-  const PluginCommandTable& SelfUnregs() const { return selfUnregs_; }
+  const FeatureMap& Features() const { return features_; }
+  const TaskProfiles& Profiles() const { return profiles_; }
+  const RegistryValues& Registry() const { return registryValues_; }
+  const PluginRegistrations& Plugins() const { return plugins_; }
+  const ProtoHandlerRegistrar& ProtoHandlers() const { return protoHandlers_; }
+  const CommonRegKeys& Keys() const { return keys_; }
   // How long each registration process is waited for (tests shorten it).
-  void SetPluginTimeLimit(std::uint32_t milliseconds) { pluginTimeLimitMs_ = milliseconds; }
+  void SetPluginTimeLimit(std::uint32_t milliseconds) { plugins_.SetTimeLimit(milliseconds); }
 
  private:
-  class Steps;
   class SinkReport;
   // A slot's body run at the module's edge.
   template <class Body>
@@ -122,16 +82,18 @@ class Installer final : public LogSinkProvider, public ProtoHandlerRegistrar, pu
   // Writes "<operation>: not available in this build" and returns false.
   bool Unavailable(const wchar_t* operation);
 
+
+  LogSink* sink_ = nullptr;                   // not owned
+  ServiceLocator* serviceLocator_ = nullptr;  // not owned
+  ProfileStore* profileStore_ = nullptr;      // not owned
+  CommonRegKeys keys_;
   std::wstring currentProductType_;
   std::wstring targetProductType_;
-  ServiceLocator* serviceLocator_ = nullptr;  // not owned
-  std::map<std::wstring, FeatureRecord> features_;
-  ProfileTable profiles_;
-  PluginCommandTable selfregs_;
-  PluginCommandTable selfUnregs_;
-  RegistryValueTable registryValues_;
-  ProfileStore* profileStore_ = nullptr;  // not owned
-  std::uint32_t pluginTimeLimitMs_ = ProcessLauncher::kTimeLimitMs;
+  FeatureMap features_;
+  TaskProfiles profiles_;
+  RegistryValues registryValues_;
+  PluginRegistrations plugins_;
+  ProtoHandlerRegistrar protoHandlers_;
 };
 
 // The factory behind GetVersionedQVRInstaller: 160 for a null out pointer,

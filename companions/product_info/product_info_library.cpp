@@ -43,6 +43,8 @@
 #include <vector>
 
 #include "component/oxa/exception/exception.h"
+#include "component/oxa/system/module_file.h"
+#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/result_code.h"
 #include "component/oxa/system/file/path.h"
 #include "platform/product_info/product_info_record.h"
@@ -182,16 +184,8 @@ std::wstring SettingsFilePath() {
                           reinterpret_cast<LPCWSTR>(&g_libraryHeap), &self)) {
     return {};
   }
-  std::wstring name(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(self, name.data(), static_cast<DWORD>(name.size()));
-    if (length == 0) return {};
-    if (length < name.size()) {
-      name.resize(length);
-      break;
-    }
-    name.resize(name.size() * 2);
-  }
+  const std::wstring name = oxa::ModuleFileName(self);
+  if (name.empty()) return {};
   return oxa::JoinPath(oxa::SplitAtLastSeparator(name).directory, kSettingsFileName);
 }
 
@@ -199,9 +193,9 @@ std::wstring SettingsFilePath() {
 oxa::ResultCode ReadSettings(Settings& settings) {
   const std::wstring path = SettingsFilePath();
   if (path.empty()) return oxa::ResultFromWin32Error(GetLastError());
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
+  const oxa::FileHandle file(
+      CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) {
     const DWORD error = GetLastError();
     return error == ERROR_FILE_NOT_FOUND ? oxa::rc::Ok : oxa::ResultFromWin32Error(error);
   }
@@ -209,10 +203,8 @@ oxa::ResultCode ReadSettings(Settings& settings) {
   char chunk[4096];
   DWORD read = 0;
   BOOL ok;
-  while ((ok = ReadFile(file, chunk, sizeof chunk, &read, nullptr)) && read > 0) bytes.append(chunk, read);
-  const DWORD error = ok ? 0 : GetLastError();
-  CloseHandle(file);
-  if (error != 0) return oxa::ResultFromWin32Error(error);
+  while ((ok = ReadFile(file.Get(), chunk, sizeof chunk, &read, nullptr)) && read > 0) bytes.append(chunk, read);
+  if (!ok) return oxa::ResultFromWin32Error(GetLastError());
 
   std::string_view utf8 = bytes;
   if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
@@ -229,15 +221,13 @@ oxa::ResultCode ReadSettings(Settings& settings) {
 }
 
 oxa::ResultCode AppendCallLog(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return oxa::ResultFromWin32Error(GetLastError());
+  const oxa::FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return oxa::ResultFromWin32Error(GetLastError());
   static constexpr char kLine[] = "GetProductVersionInfo2\r\n";
   DWORD written = 0;
-  const bool ok = WriteFile(file, kLine, sizeof kLine - 1, &written, nullptr);
-  const DWORD error = ok ? 0 : GetLastError();
-  CloseHandle(file);
-  return oxa::ResultFromWin32Error(error);
+  const bool ok = WriteFile(file.Get(), kLine, sizeof kLine - 1, &written, nullptr);
+  return oxa::ResultFromWin32Error(ok ? 0 : GetLastError());
 }
 
 oxa::wstring_t MakeText(std::wstring_view value, bool libraryHeap) {

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 
 namespace vtcore {
 namespace {
@@ -18,8 +18,8 @@ std::wstring StoreFilePath(const std::wstring& xmlPath) { return xmlPath + L".st
 
 oxa::ResultCode ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
-  qvr::ScopedHandle file(qvr::ValidOrNull(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                                      nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
+  const oxa::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                         OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return LastError();
   LARGE_INTEGER size = {};
   if (!GetFileSizeEx(file.Get(), &size)) return LastError();
@@ -36,8 +36,8 @@ oxa::ResultCode ReadWholeFile(const std::wstring& path, std::string& bytes) {
 oxa::ResultCode WriteFileAtomically(const std::wstring& path, const std::string& bytes) {
   const std::wstring temporary = path + L".new";
   {
-    qvr::ScopedHandle file(qvr::ValidOrNull(
-        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)));
+    oxa::FileHandle file(
+        CreateFileW(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return LastError();
     DWORD written = 0;
     if (!WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) ||

@@ -70,6 +70,8 @@
 //                        could, instead of answering a result
 #include <windows.h>
 
+#include "Custom_Actions/COMMON/framework_objects.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -98,14 +100,6 @@ constexpr ResultCode kClassNotFound = static_cast<ResultCode>(0x80000100u);
 constexpr ResultCode kAlreadyDone = static_cast<ResultCode>(0x80000067u);
 constexpr ResultCode kInjectedFault = rc::UnspecifiedError;
 
-constexpr std::uint32_t kSettingsStoreInterface = 13;
-constexpr std::uint32_t kSettingsStorePlugin = 43003;
-constexpr std::uint32_t kSourcePathProperty = 0x20900040;
-constexpr std::uint32_t kFormatVersionProperty = 0x20601004;
-constexpr std::uint32_t kReadOnlyProperty = 0x20601000;
-constexpr std::uint32_t kPersistentProperty = 0x30601001;
-constexpr std::uint32_t kAddDeclaredNodesProperty = 0x2040004A;
-constexpr std::uint32_t kUtf16CodePage = 1200;
 constexpr std::uint32_t kCreateMissing = 1;
 
 // Tags that tell the objects apart, so that a wrong object gives an error.
@@ -249,15 +243,15 @@ ResultCode __cdecl SetDword(void* object, std::uint32_t property, std::uint32_t 
   if (!state) return result;
   if (PropertyFaulted(property)) return kInjectedFault;
   switch (property) {
-    case kFormatVersionProperty:
+    case qvr::kFormatVersionProperty:
       if (value != 1) return kInvalidVersion;
       state->formatVersion = value;
       return rc::Ok;
-    case kReadOnlyProperty:
+    case qvr::kReadOnlyProperty:
       if (value > 1) return rc::InvalidArgument;
       state->readOnly = value == 1;
       return rc::Ok;
-    case kPersistentProperty:
+    case qvr::kPersistentProperty:
       if (value > 1) return rc::InvalidArgument;
       state->persistent = value == 1;
       return rc::Ok;
@@ -271,7 +265,7 @@ ResultCode __cdecl SetBool(void* object, std::uint32_t property, std::int32_t va
   StoreState* state = OpenCreation(object, result);
   if (!state) return result;
   if (PropertyFaulted(property)) return kInjectedFault;
-  if (property != kAddDeclaredNodesProperty) return rc::PropertyNotFound;
+  if (property != qvr::kAddDeclaredNodesProperty) return rc::PropertyNotFound;
   state->addDeclaredNodes = value != 0;
   return rc::Ok;
 }
@@ -283,8 +277,8 @@ ResultCode __cdecl SetString(void* object, std::uint32_t* bytesTaken, std::uint3
     StoreState* state = OpenCreation(object, result);
     if (!state) return result;
     if (PropertyFaulted(property)) return kInjectedFault;
-    if (property != kSourcePathProperty) return rc::PropertyNotFound;
-    if (codePage != kUtf16CodePage) return rc::NotSupported;
+    if (property != qvr::kSourcePathProperty) return rc::PropertyNotFound;
+    if (codePage != qvr::kUtf16CodePage) return rc::NotSupported;
     if (!text || size % sizeof(wchar_t) != 0) return rc::InvalidArgument;
     const auto* units = static_cast<const wchar_t*>(text);
     std::wstring path = size == 0 ? std::wstring(units) : std::wstring(units, size / sizeof(wchar_t));
@@ -334,8 +328,8 @@ ResultCode __cdecl CreateObject(void* object, void** created, std::uint32_t inte
     auto* head = static_cast<ObjectHead*>(object);
     if (!head || head->kind != ObjectKind::kRoot || !created || reserved != 0) return rc::InvalidArgument;
     *created = nullptr;
-    if (interfaceType != kSettingsStoreInterface) return rc::InterfaceNotSupported;
-    if (plugin != kSettingsStorePlugin) return kClassNotFound;
+    if (interfaceType != qvr::kStoreInterfaceType) return rc::InterfaceNotSupported;
+    if (plugin != qvr::kStorePlugin) return kClassNotFound;
     if (Faulted("create")) return kInjectedFault;
     if (Faulted("create-empty")) return rc::Ok;
     auto* store = new StoreObject{{StoreTable(), ObjectTable(), ObjectKind::kStore}, new StoreState()};

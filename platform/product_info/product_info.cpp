@@ -7,7 +7,9 @@
 #include <system_error>
 #include <vector>
 
-#include "component/oxa/exception/exception.h"
+#include "component/oxa/exception/check_sites.h"
+#include "component/oxa/system/module_file.h"
+#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/system/file/path.h"
 #include "component/oxa/trace/tracer.h"
 
@@ -15,10 +17,6 @@ namespace qvr {
 namespace {
 
 // The source positions that the failures of a load are reported with.
-constexpr const char kSourceFile[] = "platform/product_info/product_info";
-constexpr int kNoLibraryLine = 209;
-constexpr int kNoExportLine = 799;
-constexpr int kExportFailedLine = 800;
 constexpr std::string_view kExpressionFailed = "Expression failed";
 
 // Tries of a text read whose buffer grows.
@@ -35,15 +33,13 @@ struct FileIdentity {
 DWORD ReadFileIdentity(const std::wstring& path, FileIdentity& identity) {
   // No access asked for: the identity is read also from a file that others
   // hold open.
-  const HANDLE file = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const oxa::FileHandle file(CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                         nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return GetLastError();
   BY_HANDLE_FILE_INFORMATION information;
-  const bool read = GetFileInformationByHandle(file, &information);
-  const DWORD error = read ? 0 : GetLastError();
-  CloseHandle(file);
-  if (read) identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
-  return error;
+  if (!GetFileInformationByHandle(file.Get(), &information)) return GetLastError();
+  identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+  return 0;
 }
 
 [[noreturn]] void ThrowEquivalentError(const std::wstring& path, DWORD error) {
@@ -51,26 +47,11 @@ DWORD ReadFileIdentity(const std::wstring& path, FileIdentity& identity) {
                                           std::error_code(static_cast<int>(error), std::system_category()));
 }
 
-[[noreturn]] void ThrowExpressionFailed(DWORD error, int line) {
-  oxa::Exception failure(kSourceFile, line, kExpressionFailed.data(), kExpressionFailed.size());
+[[noreturn]] void ThrowExpressionFailed(DWORD error, oxa::CheckSite site) {
+  const oxa::SourcePosition at = oxa::PositionOf(site);
+  oxa::Exception failure(at.file, at.line, kExpressionFailed.data(), kExpressionFailed.size());
   failure.SetProperty(oxa::ExceptionProperty::FromWindowsError(oxa::kWindowsErrorProperty, error));
   throw failure;
-}
-
-// The file name of `module`; the buffer doubles while the name fills it.
-bool ReadModuleFileName(HMODULE module, std::wstring& name) {
-  std::wstring buffer(MAX_PATH, L'\0');
-  for (int attempt = 0; attempt < kMaxReadAttempts; ++attempt) {
-    const DWORD length = GetModuleFileNameW(module, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0) return false;
-    if (length < buffer.size()) {
-      buffer.resize(length);
-      name = std::move(buffer);
-      return true;
-    }
-    buffer.resize(buffer.size() * 2);
-  }
-  return false;
 }
 
 // A text of a call that answers the length copied, or the size it needs
@@ -99,11 +80,10 @@ std::vector<std::wstring> SearchDirectories() {
   std::vector<std::wstring> directories;
 
   HMODULE self = nullptr;
-  std::wstring moduleFile;
   if (GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                         reinterpret_cast<LPCWSTR>(&LocateProductInfoLibrary), &self) &&
-      ReadModuleFileName(self, moduleFile)) {
-    directories.emplace_back(oxa::SplitAtLastSeparator(moduleFile).directory);
+                         reinterpret_cast<LPCWSTR>(&LocateProductInfoLibrary), &self)) {
+    const std::wstring moduleFile = oxa::ModuleFileName(self);
+    if (!moduleFile.empty()) directories.emplace_back(oxa::SplitAtLastSeparator(moduleFile).directory);
   }
 
   std::wstring current;
@@ -155,25 +135,25 @@ ProductInfo LoadProductInfo(const std::wstring& path, ProductInfoLibraryLoader l
   }
   OXA_TRACE(oxa::kTraceInfo) << "Need to check and load new product info from '" << path << "'";
 
-  ScopedLibrary library;
+  oxa::ModuleHandle library;
   load(path.c_str(), library);
   // Declared after the library: strings the library put here are destroyed
   // while it is still loaded.
   ProductInfo filled;
-  if (!library) oxa::ThrowCheckFailed(kSourceFile, kNoLibraryLine);
+  if (!library) oxa::ThrowCheckFailed(oxa::CheckSite::kProductInfoNoLibrary);
 
   const auto getProductVersionInfo = reinterpret_cast<GetProductVersionInfo2Fn>(
       reinterpret_cast<void*>(GetProcAddress(library.Get(), kProductInfoExportName)));
-  if (!getProductVersionInfo) ThrowExpressionFailed(GetLastError(), kNoExportLine);
+  if (!getProductVersionInfo) ThrowExpressionFailed(GetLastError(), oxa::CheckSite::kProductInfoNoExport);
   const std::int32_t result = getProductVersionInfo(&filled);
-  if (OXA_FAILED(result)) oxa::ThrowCheckResultFailed(result, kSourceFile, kExportFailedLine);
+  if (OXA_FAILED(result)) oxa::ThrowCheckResultFailed(result, oxa::CheckSite::kProductInfoExportFailed);
 
   // The record outlives the library: nothing in it may depend on the
   // library's heap or code.
   ProductInfo info = CopyToProcessHeap(filled);
-  std::wstring loadedFile;
+  const std::wstring loadedFile = oxa::ModuleFileName(library.Get());
   FileIdentity identity;
-  if (ReadModuleFileName(library.Get(), loadedFile) && ReadFileIdentity(loadedFile, identity) == 0) {
+  if (!loadedFile.empty() && ReadFileIdentity(loadedFile, identity) == 0) {
     g_cache.push_back({identity, info});
   }
   return info;

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "platform/product_info/product_info_record.h"
-#include "platform/util/scoped_library.h"
+#include "component/oxa/system/unique_handle.h"
 
 namespace qvr {
 
@@ -20,7 +20,7 @@ using GetProductVersionInfo2Fn = std::int32_t(__cdecl*)(ProductInfo* info);
 
 // Loads the library file at `path` into `module`, which the caller owns in
 // every outcome (also when the loader throws after loading).
-using ProductInfoLibraryLoader = void (*)(const wchar_t* path, ScopedLibrary& module);
+using ProductInfoLibraryLoader = void (*)(const wchar_t* path, oxa::ModuleHandle& module);
 
 // The record of the library at `path`. The first call for a file loads it
 // with `load`, reads the record, frees the library and keeps a copy in the

@@ -35,7 +35,7 @@ ScopedPrivilegesAdjust::ScopedPrivilegesAdjust(oxa::ITracer* tracer, std::span<c
     oxa::ThrowCheckResultFailed(oxa::ResultFromWin32Error(GetLastError()), __FILE__, __LINE__,
                                 L"ScopedPrivilegesAdjust impersonation failed");
   }
-  ScopedHandle token;
+  oxa::KernelHandle token;
   if (!OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE, token.Receive())) {
     const oxa::ResultCode code = oxa::ResultFromWin32Error(GetLastError());
     // No destructor will run for a throwing constructor.

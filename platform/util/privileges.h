@@ -9,7 +9,7 @@
 
 #include "component/oxa/result_code.h"
 #include "component/oxa/trace/tracer.h"
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 
 namespace qvr {
 
@@ -38,7 +38,7 @@ class ScopedPrivilegesAdjust {
   void EndImpersonation() noexcept;
 
   // The thread's impersonation token from before, restored at the end.
-  ScopedHandle previousToken_;
+  oxa::KernelHandle previousToken_;
 };
 
 }  // namespace qvr

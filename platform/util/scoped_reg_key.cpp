@@ -4,6 +4,9 @@
 #include <new>
 #include <utility>
 
+#include "component/oxa/exception/check_sites.h"
+#include "component/oxa/exception/exception.h"
+
 namespace qvr {
 namespace {
 
@@ -36,75 +39,106 @@ AccessKind KindOf(const RegTransaction* transaction) {
   return transaction->allowPlainAccess ? AccessKind::Plain : AccessKind::Refused;
 }
 
-}  // namespace
-
-ScopedRegKey::ScopedRegKey(ScopedRegKey&& other) noexcept
-    : key_(std::exchange(other.key_, nullptr)),
-      viewBits_(std::exchange(other.viewBits_, 0)),
-      transaction_(other.transaction_) {}
-
-ScopedRegKey& ScopedRegKey::operator=(ScopedRegKey&& other) noexcept {
-  if (this != &other) {
-    Close();
-    key_ = std::exchange(other.key_, nullptr);
-    viewBits_ = std::exchange(other.viewBits_, 0);
-    transaction_ = other.transaction_;
-  }
-  return *this;
+bool Accepts(StringPolicy policy, DWORD type) {
+  return type == REG_SZ || (type == REG_EXPAND_SZ && policy != StringPolicy::kSzOnly);
 }
+
+// The thread token for RegOpenUserClassesRoot. Without impersonation there is
+// none, which is a programming error of the caller: it throws.
+oxa::KernelHandle OpenThreadTokenOrThrow() {
+  constexpr DWORD kAccess = TOKEN_QUERY | TOKEN_IMPERSONATE | TOKEN_DUPLICATE;
+  oxa::KernelHandle token;
+  if (OpenThreadToken(GetCurrentThread(), kAccess, TRUE, token.Receive())) return token;
+  DWORD error = GetLastError();
+  if (error == ERROR_ACCESS_DENIED) {
+    if (OpenThreadToken(GetCurrentThread(), kAccess, FALSE, token.Receive())) return token;
+    error = GetLastError();
+  }
+  const oxa::ResultCode code = error == ERROR_NO_TOKEN ? oxa::rc::NotFound : oxa::ResultFromWin32Error(error);
+  oxa::ThrowCheckResultFailed(code, oxa::CheckSite::kThreadUserRoot);
+}
+
+template <class Enumerate>
+LONG VisitNames(DWORD nameChars, Enumerate enumerate, const ScopedRegKey::NameVisitor& visit,
+                const ScopedRegKey::EnumErrorHandler& onError) {
+  std::wstring name;
+  for (DWORD index = 0;; ++index) {
+    name.assign(nameChars, L'\0');
+    DWORD length = nameChars;
+    const LONG result = enumerate(index, name.data(), &length);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) {
+      if (onError(result)) continue;
+      return result;
+    }
+    name.resize(length);
+    if (!visit(name)) return ERROR_SUCCESS;
+  }
+}
+
+}  // namespace
 
 void ScopedRegKey::Replace(HKEY key, REGSAM access) {
   Close();
-  key_ = key;
+  key_.Reset(key);
   viewBits_ = access & kViewMask;
 }
 
-LONG ScopedRegKey::Open(HKEY root, const wchar_t* subkey, REGSAM access) {
+LONG ScopedRegKey::Acquire(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view, bool create) {
+  access |= static_cast<REGSAM>(view);
   HKEY key = nullptr;
   LONG result = ERROR_INVALID_FUNCTION;
-  switch (KindOf(transaction_)) {
-    case AccessKind::Transacted:
-      if (auto open = FindAdvapiFunction<RegOpenKeyTransactedFn>("RegOpenKeyTransactedW")) {
-        result = open(root, subkey, 0, access, &key, transaction_->handle, nullptr);
-      }
-      break;
-    case AccessKind::Plain:
-      result = RegOpenKeyExW(root, subkey, 0, access, &key);
-      break;
-    case AccessKind::Refused:
-      break;
+  const AccessKind kind = KindOf(transaction_);
+  if (kind == AccessKind::Transacted && create) {
+    if (auto createTransacted = FindAdvapiFunction<RegCreateKeyTransactedFn>("RegCreateKeyTransactedW"))
+      result = createTransacted(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr, transaction_->handle,
+                                nullptr);
+  } else if (kind == AccessKind::Transacted) {
+    if (auto openTransacted = FindAdvapiFunction<RegOpenKeyTransactedFn>("RegOpenKeyTransactedW"))
+      result = openTransacted(parent, subkey, 0, access, &key, transaction_->handle, nullptr);
+  } else if (kind == AccessKind::Plain) {
+    result = create ? RegCreateKeyExW(parent, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr)
+                    : RegOpenKeyExW(parent, subkey, 0, access, &key);
   }
   if (result == ERROR_SUCCESS) Replace(key, access);
   return result;
 }
 
-LONG ScopedRegKey::Create(HKEY root, const wchar_t* subkey, REGSAM access) {
-  HKEY key = nullptr;
-  LONG result = ERROR_INVALID_FUNCTION;
-  switch (KindOf(transaction_)) {
-    case AccessKind::Transacted:
-      if (auto create = FindAdvapiFunction<RegCreateKeyTransactedFn>("RegCreateKeyTransactedW")) {
-        result = create(root, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr,
-                        transaction_->handle, nullptr);
-      }
-      break;
-    case AccessKind::Plain:
-      result = RegCreateKeyExW(root, subkey, 0, nullptr, 0, access, nullptr, &key, nullptr);
-      break;
-    case AccessKind::Refused:
-      break;
+LONG ScopedRegKey::Open(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view) {
+  return Acquire(parent, subkey, access, view, false);
+}
+
+LONG ScopedRegKey::Create(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view) {
+  return Acquire(parent, subkey, access, view, true);
+}
+
+LONG ScopedRegKey::OpenChild(const wchar_t* subkey, REGSAM access, ScopedRegKey& child) const {
+  child.transaction_ = transaction_;
+  return child.Open(key_.Get(), subkey, access | viewBits_);
+}
+
+LONG ScopedRegKey::OpenForThreadUser(HKEY root, const wchar_t* subkey, REGSAM access) {
+  oxa::RegistryKeyHandle userRoot;
+  LONG result = ERROR_SUCCESS;
+  if (root == HKEY_CURRENT_USER) {
+    result = RegOpenCurrentUser(access, userRoot.Receive());
+  } else if (root == HKEY_CLASSES_ROOT) {
+    const oxa::KernelHandle token = OpenThreadTokenOrThrow();
+    result = RegOpenUserClassesRoot(token.Get(), 0, access, userRoot.Receive());
   }
-  if (result == ERROR_SUCCESS) Replace(key, access);
+  if (result != ERROR_SUCCESS) return result;
+  result = Open(userRoot ? userRoot.Get() : root, subkey, access);
+  if (result == ERROR_SUCCESS) userRoot_ = std::move(userRoot);
   return result;
 }
 
 void ScopedRegKey::Close() {
-  if (key_ != nullptr) RegCloseKey(key_);
-  key_ = nullptr;
+  key_.Reset();
+  userRoot_.Reset();
   viewBits_ = 0;
 }
 
-LONG ScopedRegKey::QueryString(const wchar_t* name, std::wstring& text) const {
+LONG ScopedRegKey::ReadString(const wchar_t* name, StringPolicy policy, std::wstring& text) const {
   text.clear();
   wchar_t local[kLocalBufferChars];
   wchar_t* buffer = local;
@@ -119,7 +153,7 @@ LONG ScopedRegKey::QueryString(const wchar_t* name, std::wstring& text) const {
   for (;;) {
     DWORD type = REG_NONE;
     DWORD bytes = static_cast<DWORD>(capacity * sizeof(wchar_t));
-    const LONG result = RegQueryValueExW(key_, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
+    const LONG result = RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &bytes);
     if (result == ERROR_MORE_DATA) {
       std::size_t needed = (static_cast<std::size_t>(bytes) + 1) / sizeof(wchar_t);
       if (needed > kMaxStringChars) {
@@ -137,16 +171,22 @@ LONG ScopedRegKey::QueryString(const wchar_t* name, std::wstring& text) const {
       capacity = needed;
       continue;
     }
-    if (result != ERROR_SUCCESS || type != REG_SZ) {
+    if (result != ERROR_SUCCESS || !Accepts(policy, type)) {
       text.clear();
       return result != ERROR_SUCCESS ? result : ERROR_DATATYPE_MISMATCH;
     }
 
+    std::size_t length = (static_cast<std::size_t>(bytes) + 1) / sizeof(wchar_t);
+    const bool wholeUnits = bytes % sizeof(wchar_t) == 0;
     // An odd byte count leaves half a code unit: complete it with a zero byte
     // rather than dropping the byte that was stored.
-    std::size_t length = (static_cast<std::size_t>(bytes) + 1) / sizeof(wchar_t);
-    if (bytes % sizeof(wchar_t) != 0) reinterpret_cast<BYTE*>(buffer)[bytes] = 0;
-    if (length > 0 && buffer[length - 1] == L'\0') --length;
+    if (!wholeUnits) reinterpret_cast<BYTE*>(buffer)[bytes] = 0;
+    const bool terminated = length > 0 && buffer[length - 1] == L'\0';
+    if (policy == StringPolicy::kTerminatedSzOrExpandSz && bytes != 0 && (!wholeUnits || !terminated)) {
+      text.clear();
+      return ERROR_INVALID_DATA;
+    }
+    if (terminated) --length;
     if (buffer == local) {
       text.assign(local, length);
     } else {
@@ -154,6 +194,66 @@ LONG ScopedRegKey::QueryString(const wchar_t* name, std::wstring& text) const {
     }
     return ERROR_SUCCESS;
   }
+}
+
+LONG ScopedRegKey::QueryValueInfo(const wchar_t* name, DWORD& type, DWORD& bytes) const {
+  type = REG_NONE;
+  bytes = 0;
+  return RegQueryValueExW(key_.Get(), name, nullptr, &type, nullptr, &bytes);
+}
+
+namespace {
+
+template <class Number>
+LONG ReadNumber(HKEY key, const wchar_t* name, DWORD expectedType, Number& value) {
+  DWORD type = REG_NONE;
+  Number read = 0;
+  DWORD size = sizeof(read);
+  const LONG result = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(&read), &size);
+  if (result == ERROR_MORE_DATA) return ERROR_DATATYPE_MISMATCH;
+  if (result != ERROR_SUCCESS) return result;
+  if (type != expectedType || size != sizeof(read)) return ERROR_DATATYPE_MISMATCH;
+  value = read;
+  return ERROR_SUCCESS;
+}
+
+}  // namespace
+
+LONG ScopedRegKey::ReadDword(const wchar_t* name, DWORD& value) const {
+  return ReadNumber(key_.Get(), name, REG_DWORD, value);
+}
+
+LONG ScopedRegKey::ReadQword(const wchar_t* name, std::uint64_t& value) const {
+  return ReadNumber(key_.Get(), name, REG_QWORD, value);
+}
+
+LONG ScopedRegKey::WriteString(const wchar_t* name, const std::wstring& text) const {
+  const auto bytes = static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t));
+  return RegSetValueExW(key_.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), bytes);
+}
+
+LONG ScopedRegKey::WriteDword(const wchar_t* name, DWORD value) const {
+  return RegSetValueExW(key_.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof(value));
+}
+
+LONG ScopedRegKey::DeleteValue(const wchar_t* name) const { return RegDeleteValueW(key_.Get(), name); }
+
+LONG ScopedRegKey::VisitValueNames(DWORD nameChars, const NameVisitor& visit, const EnumErrorHandler& onError) const {
+  return VisitNames(
+      nameChars,
+      [&](DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumValueW(key_.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
+      },
+      visit, onError);
+}
+
+LONG ScopedRegKey::VisitSubKeyNames(DWORD nameChars, const NameVisitor& visit, const EnumErrorHandler& onError) const {
+  return VisitNames(
+      nameChars,
+      [&](DWORD index, wchar_t* name, DWORD* length) {
+        return RegEnumKeyExW(key_.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
+      },
+      visit, onError);
 }
 
 }  // namespace qvr

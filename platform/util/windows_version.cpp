@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/util/scoped_reg_key.h"
+
 namespace qvr {
 namespace {
 
@@ -32,17 +34,12 @@ VersionQuery QueryVersion() {
 // The UBR lives in the 64-bit view; the 32-bit module would otherwise be
 // redirected away from it.
 std::uint32_t ReadUpdateBuildRevision() {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", 0,
-                    KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
-    return 0;
-  }
+  ScopedRegKey key;
   DWORD revision = 0;
-  DWORD type = REG_NONE;
-  DWORD size = sizeof(revision);
-  const LONG error = RegQueryValueExW(key, L"UBR", nullptr, &type, reinterpret_cast<BYTE*>(&revision), &size);
-  RegCloseKey(key);
-  if (error != ERROR_SUCCESS || type != REG_DWORD || size != sizeof(revision)) return 0;
+  if (key.Open(HKEY_LOCAL_MACHINE, L"SOFTWARE\\Microsoft\\Windows NT\\CurrentVersion", KEY_READ,
+               RegistryView::k64Bit) != ERROR_SUCCESS ||
+      key.ReadDword(L"UBR", revision) != ERROR_SUCCESS)
+    return 0;
   return revision;
 }
 

@@ -84,3 +84,15 @@ e2e_finish() {
   echo "$E2E_NAME: $E2E_FAILURES check(s) failed; logs in $E2E_WORK"
   exit 1
 }
+
+# e2e_same WHAT ACTUAL EXPECTED: the two texts are the same.
+e2e_same() {
+  [ "$2" = "$3" ] || e2e_fail "$1:
+$2
+instead of
+$3"
+}
+
+# e2e_store PROFILES_XML_WIN: the profile store of that profiles.xml as
+# vtstore.exe, a process of its own, prints it.
+e2e_store() { wine_run "$E2E_BUILD/bin/vtstore.exe" "$1" </dev/null 2>&1 | tr -d '\r'; }

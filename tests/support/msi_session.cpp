@@ -2,6 +2,8 @@
 
 #include <msiquery.h>
 
+#include "component/oxa/system/unique_handle.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -44,7 +46,7 @@ MsiSession::MsiSession() {
 }
 
 MsiSession::~MsiSession() {
-  if (handle_) MsiCloseHandle(handle_);
+  oxa::InstallerHandle(handle_).Reset();
   MsiSetExternalUIW(nullptr, 0, nullptr);
 }
 
@@ -71,6 +73,33 @@ namespace qvrtest {
 bool FullMatch(const std::wstring& text, const char* pattern) {
   const std::wstring widePattern(pattern, pattern + std::char_traits<char>::length(pattern));
   return std::regex_match(text, std::wregex(widePattern));
+}
+
+bool AnyMatch(const std::vector<std::wstring>& lines, const std::string& pattern) {
+  for (const auto& line : lines)
+    if (FullMatch(line, pattern.c_str())) return true;
+  return false;
+}
+
+std::string StartRecord(const char* action) {
+  return std::string("Action start [0-9]{2}:[0-9]{2}:[0-9]{2}: ") + action + "\\.";
+}
+
+std::string EndRecord(const char* action, int value) {
+  return std::string("Action ended [0-9]{2}:[0-9]{2}:[0-9]{2}: ") + action + "\\. Return value " +
+         std::to_string(value) + "\\.";
+}
+
+std::string Printable(const std::vector<std::wstring>& lines) {
+  std::string text;
+  for (const auto& line : lines) text += "\n  " + testing::PrintToString(line);
+  return text;
+}
+
+std::wstring TestName() {
+  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
+  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
+  return std::wstring(name.begin(), name.end());
 }
 
 }  // namespace qvrtest

@@ -40,5 +40,16 @@ namespace qvrtest {
 
 // Whole-string ECMAScript match (GoogleTest's own regex is the "simple" kind on Windows).
 bool FullMatch(const std::wstring& text, const char* pattern);
+// Whether some line matches `pattern` whole.
+bool AnyMatch(const std::vector<std::wstring>& lines, const std::string& pattern);
+// The patterns of an action's start and end records, and of the prefix of a
+// time-stamped line.
+std::string StartRecord(const char* action);
+std::string EndRecord(const char* action, int value);
+inline constexpr char kLinePrefix[] = "MSI \\(X\\) \\(XX:XX\\) \\[[0-9]{2}:[0-9]{2}:[0-9]{2}:[0-9]{3}\\]: ";
+// Lines of a session for failure messages.
+std::string Printable(const std::vector<std::wstring>& lines);
+// "Suite.Name" of the running test, for keys and folders of its own.
+std::wstring TestName();
 
 }  // namespace qvrtest

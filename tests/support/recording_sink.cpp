@@ -1,6 +1,6 @@
 #include "tests/support/recording_sink.h"
 
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "log/installer_log.h"
 
 #include <gtest/gtest.h>
 

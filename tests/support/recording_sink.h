@@ -1,7 +1,7 @@
 // A log sink that keeps every line with its level, as a host's sink would.
 #pragma once
 
-#include "Custom_Actions/qvrinst/log_sink.h"
+#include "log/log_sink.h"
 
 #include <ostream>
 #include <string>

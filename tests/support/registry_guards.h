@@ -1,6 +1,6 @@
-// Registry state for tests that write outside their product key: key trees
-// removed when the test ends, keys whose security refuses writing, and typed
-// reads of what the module wrote.
+// Registry state for tests: key trees removed when the test ends, a key of
+// the test's own below HKCU\Software\QvrTest, keys whose security refuses
+// writing, and typed reads of what the module wrote.
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,12 @@
 #include <cstring>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <utility>
+
+#include "component/oxa/system/unique_handle.h"
+#include "platform/util/scoped_reg_key.h"
+#include "tests/support/msi_session.h"
 
 namespace qvrtest {
 
@@ -38,6 +43,38 @@ class ScopedKeyTree {
   std::wstring emptyParent_;
 };
 
+// HKCU\Software\QvrTest\<Suite.Name> of the running test, created empty, so
+// that parallel test processes never share a key; removed with its content.
+class TestRegistryKey {
+ public:
+  TestRegistryKey() : tree_(HKEY_CURRENT_USER, L"Software\\QvrTest\\" + TestName(), L"Software\\QvrTest") {
+    CreateSubKey(L"");
+  }
+
+  const std::wstring& Path() const { return tree_.Path(); }
+  std::wstring PathOf(std::wstring_view subkey) const {
+    return subkey.empty() ? Path() : Path() + L"\\" + std::wstring(subkey);
+  }
+  LONG CreateSubKey(std::wstring_view subkey) const {
+    return qvr::ScopedRegKey().Create(HKEY_CURRENT_USER, PathOf(subkey).c_str(), KEY_ALL_ACCESS);
+  }
+  bool Exists(std::wstring_view subkey) const {
+    return qvr::ScopedRegKey().Open(HKEY_CURRENT_USER, PathOf(subkey).c_str(), KEY_READ) == ERROR_SUCCESS;
+  }
+  // Stores raw bytes, so that tests control terminators and odd sizes.
+  void SetValue(const wchar_t* name, DWORD type, const void* data, DWORD bytes) const {
+    RegSetKeyValueW(HKEY_CURRENT_USER, Path().c_str(), name, type, data, bytes);
+  }
+  // A string value with its terminating NUL.
+  void SetString(const wchar_t* name, std::wstring_view text, DWORD type = REG_SZ) const {
+    const std::wstring terminated(text);
+    SetValue(name, type, terminated.c_str(), static_cast<DWORD>((terminated.size() + 1) * sizeof(wchar_t)));
+  }
+
+ private:
+  ScopedKeyTree tree_;
+};
+
 // Creates a key and replaces its access list: everyone may change its
 // security, nothing else, so opening it (also by creating it) is refused, and
 // so is deleting a tree that holds it, which must open it. (Wine deletes a
@@ -47,14 +84,11 @@ class ScopedKeyTree {
 class ScopedKeyLock {
  public:
   ScopedKeyLock(HKEY root, const std::wstring& path) {
-    if (RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key_, nullptr) != ERROR_SUCCESS)
-      key_ = nullptr;
-    locked_ = key_ && SetAccess(L"D:P(A;;WD;;;WD)");
+    key_.Create(root, path.c_str(), KEY_ALL_ACCESS);
+    locked_ = key_.IsOpen() && SetAccess(L"D:P(A;;WD;;;WD)");
   }
   ~ScopedKeyLock() {
-    if (!key_) return;
-    SetAccess(L"D:P(A;;KA;;;WD)");
-    RegCloseKey(key_);
+    if (key_.IsOpen()) SetAccess(L"D:P(A;;KA;;;WD)");
   }
   ScopedKeyLock(const ScopedKeyLock&) = delete;
   ScopedKeyLock& operator=(const ScopedKeyLock&) = delete;
@@ -65,12 +99,11 @@ class ScopedKeyLock {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(sddl, SDDL_REVISION_1, &descriptor, nullptr))
       return false;
-    const bool set = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
-    LocalFree(descriptor);
-    return set;
+    const oxa::LocalMemory owner(descriptor);
+    return RegSetKeySecurity(key_.Get(), DACL_SECURITY_INFORMATION, descriptor) == ERROR_SUCCESS;
   }
 
-  HKEY key_ = nullptr;  // opened before the lock, so it keeps WRITE_DAC
+  qvr::ScopedRegKey key_;  // opened before the lock, so it keeps WRITE_DAC
   bool locked_ = false;
 };
 
@@ -82,15 +115,14 @@ struct RegValue {
 
 // A value as stored, or nothing when the key or the value is absent.
 inline std::optional<RegValue> ReadRegValue(HKEY root, const std::wstring& path, const wchar_t* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return std::nullopt;
+  qvr::ScopedRegKey key;
+  if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) return std::nullopt;
   RegValue value;
   value.bytes.resize(2048);
   value.size = static_cast<DWORD>(value.bytes.size() * sizeof(wchar_t));
-  const LONG result =
-      RegQueryValueExW(key, name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()), &value.size);
-  RegCloseKey(key);
-  if (result != ERROR_SUCCESS) return std::nullopt;
+  if (RegQueryValueExW(key.Get(), name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()),
+                       &value.size) != ERROR_SUCCESS)
+    return std::nullopt;
   value.bytes.resize(value.size / sizeof(wchar_t));
   return value;
 }
@@ -113,10 +145,7 @@ inline std::optional<std::wstring> ReadSz(HKEY root, const std::wstring& path, c
 }
 
 inline bool KeyExists(HKEY root, const std::wstring& path) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return qvr::ScopedRegKey().Open(root, path.c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 }  // namespace qvrtest

@@ -1,6 +1,8 @@
 #include "tests/support/test_product.h"
 
+#include "platform/util/scoped_reg_key.h"
 #include "tests/support/msi_session.h"
+#include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
 #include <shellapi.h>
@@ -53,11 +55,7 @@ TestProduct::TestProduct(const std::wstring& name, const std::string& extraSetti
   std::string settings = "ProductRegistryKey=";
   for (wchar_t c : key_) settings.push_back(static_cast<char>(c));
   settings += "\n" + extraSettings + "\n";
-  HANDLE file = CreateFileW((folder_ + L"\\product_info.ini").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  DWORD written = 0;
-  WriteFile(file, settings.data(), static_cast<DWORD>(settings.size()), &written, nullptr);
-  CloseHandle(file);
+  WriteAll(folder_ + L"\\product_info.ini", settings);
   SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str());
 }
 
@@ -71,11 +69,8 @@ std::wstring TestProduct::KeyOf(const std::wstring& relative) const {
 }
 
 void TestProduct::CreateKey(const std::wstring& relative) {
-  HKEY key = nullptr;
-  Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr),
-        "create key");
-  RegCloseKey(key);
+  qvr::ScopedRegKey key;
+  Check(key.Create(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), KEY_ALL_ACCESS), "create key");
 }
 
 void TestProduct::CreateDeclarationKeys() {
@@ -86,12 +81,9 @@ void TestProduct::CreateDeclarationKeys() {
 
 void TestProduct::SetBinary(const std::wstring& relative, const wchar_t* name, DWORD type, const void* data,
                             DWORD size) {
-  HKEY key = nullptr;
-  Check(RegCreateKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr),
-        "create key");
-  Check(RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size), "set value");
-  RegCloseKey(key);
+  qvr::ScopedRegKey key;
+  Check(key.Create(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), KEY_ALL_ACCESS), "create key");
+  Check(RegSetValueExW(key.Get(), name, 0, type, static_cast<const BYTE*>(data), size), "set value");
 }
 
 void TestProduct::SetString(const std::wstring& relative, const wchar_t* name, const std::wstring& value, DWORD type) {
@@ -107,10 +99,8 @@ void TestProduct::SetQword(const std::wstring& relative, const wchar_t* name, st
 }
 
 void TestProduct::DeleteValue(const std::wstring& relative, const wchar_t* name) {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-  RegDeleteValueW(key, name);
-  RegCloseKey(key);
+  qvr::ScopedRegKey key;
+  if (key.Open(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), KEY_ALL_ACCESS) == ERROR_SUCCESS) key.DeleteValue(name);
 }
 
 void TestProduct::AddFeature(const std::wstring& name, const std::wstring& productTypes, bool installed) {
@@ -129,10 +119,7 @@ std::optional<std::wstring> TestProduct::GetString(const std::wstring& relative,
 }
 
 bool TestProduct::KeyExists(const std::wstring& relative) const {
-  HKEY key = nullptr;
-  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-  RegCloseKey(key);
-  return true;
+  return qvr::ScopedRegKey().Open(HKEY_LOCAL_MACHINE, KeyOf(relative).c_str(), KEY_READ) == ERROR_SUCCESS;
 }
 
 }  // namespace qvrtest

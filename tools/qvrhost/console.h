@@ -2,7 +2,7 @@
 // console window, and the LogSink that prints the installer object's lines.
 #pragma once
 
-#include "Custom_Actions/qvrinst/msi_log.h"
+#include "log/installer_log.h"
 
 #include <string>
 #include <string_view>

@@ -1,5 +1,7 @@
 #include "tools/qvrhost/installer_module.h"
 
+#include "component/oxa/system/module_file.h"
+
 #include <cwchar>
 
 namespace qvrhost {
@@ -13,29 +15,15 @@ std::wstring HexCode(std::uint32_t code) {
 }
 
 std::wstring OwnFolder() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      break;
-    }
-    path.resize(path.size() * 2);
-  }
+  const std::wstring path = oxa::ModuleFileName(nullptr);
   const size_t separator = path.find_last_of(L"\\/");
   return separator == std::wstring::npos ? std::wstring() : path.substr(0, separator + 1);
 }
 
 }  // namespace
 
-InstallerModule::InstallerModule() : path_(OwnFolder() + L"qvrinst.dll") {
-  module_ = LoadLibraryW(path_.c_str());
+InstallerModule::InstallerModule() : path_(OwnFolder() + L"qvrinst.dll"), module_(LoadLibraryW(path_.c_str())) {
   if (!module_) loadError_ = GetLastError();
-}
-
-InstallerModule::~InstallerModule() {
-  if (module_) FreeLibrary(module_);
 }
 
 InstallerPtr InstallerModule::Create(std::uint32_t version, std::wstring& error) const {
@@ -44,7 +32,7 @@ InstallerPtr InstallerModule::Create(std::uint32_t version, std::wstring& error)
     return nullptr;
   }
   const auto factory = reinterpret_cast<qvr::GetVersionedQVRInstallerFn>(
-      reinterpret_cast<void*>(GetProcAddress(module_, "GetVersionedQVRInstaller")));
+      reinterpret_cast<void*>(GetProcAddress(module_.Get(), "GetVersionedQVRInstaller")));
   if (!factory) {
     error = path_ + L" does not export GetVersionedQVRInstaller";
     return nullptr;

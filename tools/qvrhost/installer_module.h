@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include "component/oxa/system/unique_handle.h"
+
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -21,7 +23,6 @@ class InstallerModule {
  public:
   // Loads qvrinst.dll by its full path, beside this program.
   InstallerModule();
-  ~InstallerModule();
   InstallerModule(const InstallerModule&) = delete;
   InstallerModule& operator=(const InstallerModule&) = delete;
 
@@ -32,7 +33,7 @@ class InstallerModule {
 
  private:
   std::wstring path_;
-  HMODULE module_ = nullptr;
+  oxa::ModuleHandle module_;
   DWORD loadError_ = 0;
 };
 

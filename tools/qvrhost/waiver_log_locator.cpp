@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "component/oxa/system/unique_handle.h"
+
 #include <string>
 
 namespace qvrhost {
@@ -14,15 +16,13 @@ std::int32_t WaiverLogLocator::GetWaiverService(qvr::WaiverService** service) {
 std::int32_t WaiverLogLocator::GrantWaiver(std::uint32_t processId) {
   const std::string line = "grant " + std::to_string(processId) + "\n";
   // Appending only: the processes granted here may write to the same file.
-  HANDLE file = CreateFileW(logPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return HRESULT_FROM_WIN32(GetLastError());
+  const oxa::FileHandle file(CreateFileW(logPath_.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                         nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return HRESULT_FROM_WIN32(GetLastError());
   DWORD written = 0;
-  const bool ok = WriteFile(file, line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+  const bool ok = WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
                   written == line.size();
-  const DWORD error = ok ? ERROR_SUCCESS : GetLastError();
-  CloseHandle(file);
-  return HRESULT_FROM_WIN32(error);
+  return HRESULT_FROM_WIN32(ok ? ERROR_SUCCESS : GetLastError());
 }
 
 }  // namespace qvrhost

@@ -12,6 +12,7 @@
 #include <exception>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "component/oxa/result_code.h"
 
@@ -30,32 +31,32 @@ ResultCode Utf8ToUtf16(std::string_view utf8, wchar_t* out, std::size_t capacity
 ResultCode Utf16ToUtf8(std::wstring_view utf16, char* out, std::size_t capacity, std::size_t& length,
                        InvalidText invalid = InvalidText::Reject) noexcept;
 
-// Into any string with resize() and data() (std::basic_string,
-// oxa::basic_string_t). `out` is unchanged when the input is rejected.
-template <typename WideString>
-ResultCode Utf8ToUtf16(std::string_view utf8, WideString& out, InvalidText invalid = InvalidText::Reject) noexcept {
+// One conversion into any string with resize() and data(): counted first,
+// then written. `out` is unchanged when the input is rejected.
+template <typename Input, typename Output, typename Convert>
+ResultCode ConvertInto(Input input, Output& out, InvalidText invalid, Convert convert) noexcept {
   std::size_t length = 0;
-  const ResultCode counted = Utf8ToUtf16(utf8, nullptr, 0, length, invalid);
+  const ResultCode counted = convert(input, nullptr, 0, length, invalid);
   if (OXA_FAILED(counted)) return counted;
   try {
     out.resize(length);
   } catch (const std::exception&) {  // bad_alloc, or a length beyond the string's maximum
     return rc::OutOfMemory;
   }
-  return Utf8ToUtf16(utf8, out.data(), length, length, invalid);
+  return convert(input, out.data(), length, length, invalid);
+}
+
+// Into std::basic_string or oxa::basic_string_t.
+template <typename WideString>
+ResultCode Utf8ToUtf16(std::string_view utf8, WideString& out, InvalidText invalid = InvalidText::Reject) noexcept {
+  return ConvertInto(utf8, out, invalid,
+                     [](auto&&... args) noexcept { return Utf8ToUtf16(std::forward<decltype(args)>(args)...); });
 }
 
 template <typename NarrowString>
 ResultCode Utf16ToUtf8(std::wstring_view utf16, NarrowString& out, InvalidText invalid = InvalidText::Reject) noexcept {
-  std::size_t length = 0;
-  const ResultCode counted = Utf16ToUtf8(utf16, nullptr, 0, length, invalid);
-  if (OXA_FAILED(counted)) return counted;
-  try {
-    out.resize(length);
-  } catch (const std::exception&) {
-    return rc::OutOfMemory;
-  }
-  return Utf16ToUtf8(utf16, out.data(), length, length, invalid);
+  return ConvertInto(utf16, out, invalid,
+                     [](auto&&... args) noexcept { return Utf16ToUtf8(std::forward<decltype(args)>(args)...); });
 }
 
 // std::bad_alloc for rc::OutOfMemory, std::bad_cast for anything else.

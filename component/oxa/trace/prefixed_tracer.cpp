@@ -37,23 +37,7 @@ PrefixedTracer* PrefixedTracer::Create(TracerRef inner, std::string_view prefix)
 }
 
 PrefixedTracer::PrefixedTracer(TracerRef inner, const TraceLevel* maxLevel, string_t tag) noexcept
-    : inner_(std::move(inner)), maxLevel_(maxLevel), tag_(std::move(tag)) {}
-
-std::uint32_t PrefixedTracer::AddRef() { return references_.fetch_add(1) + 1; }
-
-std::uint32_t PrefixedTracer::Release() {
-  const std::uint32_t count = references_.fetch_sub(1) - 1;
-  if (count == 0) delete this;
-  return count;
-}
-
-ResultCode PrefixedTracer::QueryInterface(std::uint32_t id, void** out) {
-  if (!out) return rc::InvalidArgument;
-  if (id != 0 && id != kTracerInterfaceId) return rc::InterfaceNotSupported;
-  AddRef();
-  *out = static_cast<ITracer*>(this);
-  return rc::Ok;
-}
+    : CountedTracer(1), inner_(std::move(inner)), maxLevel_(maxLevel), tag_(std::move(tag)) {}
 
 ResultCode PrefixedTracer::AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) {
   if (!buffer) return rc::InvalidArgument;

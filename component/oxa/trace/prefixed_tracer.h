@@ -12,15 +12,12 @@ namespace oxa {
 
 // Lives on the process heap. The record buffers it hands out start behind
 // room for the tag, which CommitBuffer fills in.
-class PrefixedTracer final : public ITracer, private LiveTracerCounter {
+class PrefixedTracer final : public CountedTracer<PrefixedTracer>, private LiveTracerCounter {
  public:
   // One reference for the caller; the tag is `prefix` and a tab. Throws
   // std::bad_alloc.
   static PrefixedTracer* Create(TracerRef inner, std::string_view prefix);
 
-  std::uint32_t AddRef() override;
-  std::uint32_t Release() override;
-  ResultCode QueryInterface(std::uint32_t id, void** out) override;
   // A new record above the maximum level is refused with rc::NotMatched.
   ResultCode AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) override;
   ResultCode CommitBuffer(char* buffer, std::size_t size) override;
@@ -31,13 +28,13 @@ class PrefixedTracer final : public ITracer, private LiveTracerCounter {
   static void operator delete(void* block) noexcept { ProcessHeapFree(block); }
 
  private:
+  friend class CountedTracer<PrefixedTracer>;
   PrefixedTracer(TracerRef inner, const TraceLevel* maxLevel, string_t tag) noexcept;
   ~PrefixedTracer() = default;
 
   TracerRef inner_;
   const TraceLevel* maxLevel_;  // the inner tracer's, or a constant
   string_t tag_;
-  std::atomic<std::uint32_t> references_{1};
 };
 
 }  // namespace oxa

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <cstddef>
+#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -53,6 +54,34 @@ class ITracer {
 
  protected:
   ~ITracer() = default;
+};
+
+// The reference count and interface query that every tracer of this
+// framework implements alike. `Derived` is destroyed by the last Release
+// (it names this class a friend when its destructor is private).
+template <class Derived>
+class CountedTracer : public ITracer {
+ public:
+  std::uint32_t AddRef() override { return references_.fetch_add(1) + 1; }
+  std::uint32_t Release() override {
+    const std::uint32_t count = references_.fetch_sub(1) - 1;
+    if (count == 0) delete static_cast<Derived*>(this);
+    return count;
+  }
+  ResultCode QueryInterface(std::uint32_t id, void** out) override {
+    if (!out) return rc::InvalidArgument;
+    if (id != 0 && id != kTracerInterfaceId) return rc::InterfaceNotSupported;
+    AddRef();
+    *out = static_cast<ITracer*>(this);
+    return rc::Ok;
+  }
+
+ protected:
+  explicit CountedTracer(std::uint32_t references) noexcept : references_(references) {}
+  ~CountedTracer() = default;
+
+ private:
+  std::atomic<std::uint32_t> references_;
 };
 
 // Offered by tracers that filter by level (interface id kTraceLevelInterfaceId).

@@ -4,20 +4,13 @@
 
 #include <cwchar>
 
-#include "component/oxa/exception/exception.h"
+#include "component/oxa/exception/check_sites.h"
 
 namespace qvr {
-namespace {
-
-// The source position that a failed lookup is reported with.
-constexpr const char kSourceFile[] = "platform/util/windows/filesystem";
-constexpr int kLookupFailedLine = 183;
-
-}  // namespace
 
 std::wstring GetFolderPath(int csidl, HANDLE token) {
   wchar_t buffer[MAX_PATH + 1] = {};
-  if (SHGetFolderPathW(nullptr, csidl, token, 0, buffer) != S_OK) oxa::ThrowCheckFailed(kSourceFile, kLookupFailedLine);
+  if (SHGetFolderPathW(nullptr, csidl, token, 0, buffer) != S_OK) oxa::ThrowCheckFailed(oxa::CheckSite::kFolderLookup);
   return std::wstring(buffer, wcsnlen(buffer, MAX_PATH + 1));
 }
 

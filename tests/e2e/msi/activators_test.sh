@@ -63,7 +63,17 @@ activate() {
 # qualifies too.
 activate install vmobfs 1 0 0 "reg-Antivirus "
 activate again vmobpc 1 1 0 "reg-Antivirus reg-Firewall "
+# A type that no feature names, with the engine's template characters in it:
+# every line that holds it reaches the log as written, and so does the store.
+reg_add "$PRODUCT\\Installer\\environment\\[vm]{pc}" /v Edition /t REG_SZ /d "[Edition]"
+activate brackets '[vm]{pc}' 0 0 0 ""
+e2e_expect brackets "^MSI \(X\) \(XX:XX\) \[$TIME:[0-9]{3}\]: MsiProductActivate: ProductType=\[vm\]\{pc\}, Files=, Registry=1, Plugins=1, ProtocolHandlers=1, ProfilesActivation=, mode=[0-9]+$" "parameter line"
+e2e_expect brackets "^ReadProductType: current product type is vmobpc$" "stored type read"
+e2e_expect brackets "^ActivateEnvironment: Set value Edition = \\[Edition\\]$" "bracketed value copied"
+e2e_expect brackets "^WriteProductType: set ProductType value: \[vm\]\{pc\}$" "bracketed type stored"
+expect_value brackets "$PRODUCT\\environment" ProductType "REG_SZ [vm]{pc}"
 
 e2e_msiexec /x product removal
 [ "$E2E_RC" -eq 0 ] || e2e_fail "removal returned $E2E_RC"
+e2e_expect removal "^ReadProductType: current product type is \[vm\]\{pc\}$" "bracketed type read back"
 e2e_finish

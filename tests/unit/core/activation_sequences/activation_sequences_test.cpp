@@ -1,26 +1,20 @@
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 
-#include "Custom_Actions/qvrinst/log_sink.h"
+#include "log/log_sink.h"
 
-#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <set>
 #include <string>
 #include <vector>
 
 namespace {
 
-using qvr::ActivationMode;
-using testing::ElementsAre;
-using testing::IsEmpty;
-
-// Records every activator call as "Name(argument)"; the calls named in
-// `failing` return false.
+// Records every step as "Name(argument)", space-separated; the step named
+// `failing` returns false.
 class RecordingSteps final : public qvr::ActivationSteps {
  public:
-  std::vector<std::wstring> calls;
-  std::set<std::wstring> failing;
+  explicit RecordingSteps(std::wstring failing) : failing_(std::move(failing)) {}
+  std::wstring calls;
 
   bool WriteProductType(const std::wstring& type) override { return Call(L"WriteProductType", type); }
   bool ActivateEnvironment(const std::wstring& type) override { return Call(L"ActivateEnvironment", type); }
@@ -36,9 +30,10 @@ class RecordingSteps final : public qvr::ActivationSteps {
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
-    calls.push_back(name + L"(" + argument + L")");
-    return failing.count(name) == 0;
+    calls += (calls.empty() ? L"" : L" ") + name + L"(" + argument + L")";
+    return name != failing_;
   }
+  std::wstring failing_;
 };
 
 class FormatSink final : public qvr::LogSink {
@@ -48,334 +43,132 @@ class FormatSink final : public qvr::LogSink {
   void Write(int, const wchar_t* format, ...) override { formats.emplace_back(format); }
 };
 
-bool Activate(RecordingSteps& steps, const wchar_t* current, const wchar_t* target, ActivationMode mode) {
-  FormatSink sink;
-  const bool result = qvr::RunActivateProduct(steps, &sink, current, target, mode);
-  EXPECT_THAT(sink.formats, ElementsAre(L"ActivateProduct entry point"));
-  return result;
-}
+enum class Sequence { kActivate, kSwitch, kDeactivate };
 
-TEST(ActivateProduct, SameTypeOnlyStoresIt) {
-  RecordingSteps steps;
-  EXPECT_TRUE(Activate(steps, L"A", L"A", 0));
-  EXPECT_THAT(steps.calls, ElementsAre(L"WriteProductType(A)"));
-}
+constexpr qvr::ActivationMode kPlugins = qvr::kActivatePlugins, kRegistry = qvr::kActivateRegistry,
+                              kShortcuts = qvr::kActivateShortcuts, kProtocols = qvr::kActivateProtocolHandlers,
+                              kProfiles = qvr::kActivateProfiles, kEnvironment = qvr::kActivateEnvironmentOnly;
 
-TEST(ActivateProduct, TypeChangeRemovesTheOldTypeFirst) {
-  RecordingSteps steps;
-  EXPECT_TRUE(Activate(steps, L"A", L"B", 16));
-  EXPECT_THAT(steps.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()",
-                                       L"ActivateProfiles(B)", L"WriteProductType(B)"));
-
-  // With a new type, a failed removal ends the sequence.
-  RecordingSteps failingDeactivation;
-  failingDeactivation.failing = {L"DeactivateCurrentType"};
-  EXPECT_FALSE(Activate(failingDeactivation, L"A", L"B", 2));
-  EXPECT_THAT(failingDeactivation.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()"));
-
-  RecordingSteps failingRemoval;
-  failingRemoval.failing = {L"WriteProductType"};
-  EXPECT_FALSE(Activate(failingRemoval, L"A", L"B", 2));
-  EXPECT_THAT(failingRemoval.calls,
-              ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()"));
-}
-
-TEST(ActivateProduct, EmptyTargetOnlyRemovesAndIgnoresFailures) {
-  RecordingSteps steps;
-  steps.failing = {L"DeactivateCurrentType", L"WriteProductType"};
-  EXPECT_TRUE(Activate(steps, L"A", L"", 63));
-  EXPECT_THAT(steps.calls, ElementsAre(L"DeactivateCurrentType()", L"WriteProductType()"));
-
-  RecordingSteps nothing;
-  EXPECT_TRUE(Activate(nothing, L"", L"", 63));
-  EXPECT_THAT(nothing.calls, IsEmpty());
-}
-
-TEST(ActivateProduct, RegistryThenEnvironment) {
-  RecordingSteps registry;
-  EXPECT_TRUE(Activate(registry, L"", L"B", 2));
-  EXPECT_THAT(registry.calls,
-              ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"WriteProductType(B)"));
-
-  // The environment bit adds no second environment step.
-  RecordingSteps both;
-  EXPECT_TRUE(Activate(both, L"", L"B", 34));
-  EXPECT_THAT(both.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"WriteProductType(B)"));
-
-  RecordingSteps environmentOnly;
-  EXPECT_TRUE(Activate(environmentOnly, L"B", L"B", 32));
-  EXPECT_THAT(environmentOnly.calls, ElementsAre(L"ActivateEnvironment(B)", L"WriteProductType(B)"));
-
-  // Bits of other kinds, and unknown bits, run nothing of it.
-  RecordingSteps others;
-  EXPECT_TRUE(Activate(others, L"", L"B", 1 | 4 | 16 | 64));
-  EXPECT_THAT(others.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Registry"))));
-  EXPECT_THAT(others.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Environment"))));
-
-  RecordingSteps failingRegistry;
-  failingRegistry.failing = {L"ActivateRegistry"};
-  EXPECT_FALSE(Activate(failingRegistry, L"", L"B", 34));
-  EXPECT_THAT(failingRegistry.calls, ElementsAre(L"ActivateRegistry(B)"));
-
-  RecordingSteps failing;
-  failing.failing = {L"ActivateEnvironment"};
-  EXPECT_FALSE(Activate(failing, L"", L"B", 2));
-  EXPECT_THAT(failing.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
-}
-
-TEST(ActivateProduct, ProtocolHandlersByTheirBit) {
-  RecordingSteps steps;
-  EXPECT_TRUE(Activate(steps, L"B", L"B", 8));
-  EXPECT_THAT(steps.calls, ElementsAre(L"RegisterProtoHandlers()", L"WriteProductType(B)"));
-
-  // After the registry and environment.
-  RecordingSteps withRegistry;
-  EXPECT_TRUE(Activate(withRegistry, L"", L"B", 2 | 8));
-  EXPECT_THAT(withRegistry.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)",
-                                              L"RegisterProtoHandlers()", L"WriteProductType(B)"));
-
-  // A failed registration keeps the type from being stored.
-  RecordingSteps failing;
-  failing.failing = {L"RegisterProtoHandlers"};
-  EXPECT_FALSE(Activate(failing, L"", L"B", 8));
-  EXPECT_THAT(failing.calls, ElementsAre(L"RegisterProtoHandlers()"));
-
-  // Without the bit nothing is registered or removed.
-  RecordingSteps without;
-  EXPECT_TRUE(Activate(without, L"B", L"B", 2));
-  EXPECT_THAT(without.calls, testing::Not(testing::Contains(testing::HasSubstr(L"ProtoHandlers"))));
-}
-
-TEST(SwitchProductType, RemovesTheOldTypeThenCreatesTheNewOne) {
-  RecordingSteps steps;
-  EXPECT_TRUE(qvr::RunSwitchProductType(steps, L"A", L"B"));
-  EXPECT_THAT(steps.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
-                                       L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
-                                       L"RegisterProtoHandlers()", L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
-
-  // The same type is removed and created again.
-  RecordingSteps same;
-  EXPECT_TRUE(qvr::RunSwitchProductType(same, L"A", L"A"));
-  EXPECT_THAT(same.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
-                                      L"ActivateProfiles(A)", L"WriteProductType(A)", L"RegisterPlugins(A)",
-                                      L"RegisterProtoHandlers()", L"ActivateRegistry(A)", L"ActivateEnvironment(A)"));
-
-  // Without a target the old type is only removed.
-  RecordingSteps empty;
-  EXPECT_TRUE(qvr::RunSwitchProductType(empty, L"A", L""));
-  EXPECT_THAT(empty.calls,
-              ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()"));
-
-  // Without a current type nothing is removed.
-  RecordingSteps fresh;
-  EXPECT_TRUE(qvr::RunSwitchProductType(fresh, L"", L"B"));
-  EXPECT_THAT(fresh.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
-                                       L"RegisterProtoHandlers()", L"ActivateRegistry(B)", L"ActivateEnvironment(B)"));
-
-  RecordingSteps failingRemoval;
-  failingRemoval.failing = {L"DeactivateRegistry"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingRemoval, L"A", L"B"));
-  EXPECT_THAT(failingRemoval.calls, ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)"));
-
-  // A failed unregistration does not count.
-  RecordingSteps failingUnregistration;
-  failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
-  EXPECT_TRUE(qvr::RunSwitchProductType(failingUnregistration, L"A", L"B"));
-  EXPECT_EQ(failingUnregistration.calls.size(), 9u);
-
-  RecordingSteps failingRegistration;
-  failingRegistration.failing = {L"RegisterProtoHandlers"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistration, L"", L"B"));
-  EXPECT_THAT(failingRegistration.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)",
-                                                     L"RegisterPlugins(B)", L"RegisterProtoHandlers()"));
-
-  RecordingSteps failingRegistry;
-  failingRegistry.failing = {L"ActivateRegistry"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistry, L"", L"B"));
-  EXPECT_THAT(failingRegistry.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)",
-                                                 L"RegisterProtoHandlers()", L"ActivateRegistry(B)"));
-
-  RecordingSteps failingWrite;
-  failingWrite.failing = {L"WriteProductType"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingWrite, L"", L"B"));
-  EXPECT_THAT(failingWrite.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)"));
-
-  RecordingSteps failingEnvironment;
-  failingEnvironment.failing = {L"ActivateEnvironment"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingEnvironment, L"", L"B"));
-}
-
-TEST(DeactivateCurrentType, RunsEveryStepAndLeavesTypeAndEnvironmentAlone) {
-  RecordingSteps steps;
-  EXPECT_TRUE(qvr::RunDeactivateCurrentType(steps, L"A"));
-  EXPECT_THAT(steps.calls,
-              ElementsAre(L"UnregisterPlugins(A)", L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
-
-  // An empty current type is passed on as it is.
-  RecordingSteps empty;
-  EXPECT_TRUE(qvr::RunDeactivateCurrentType(empty, L""));
-  EXPECT_THAT(empty.calls, ElementsAre(L"UnregisterPlugins()", L"UnRegisterProtoHandlers()", L"DeactivateRegistry()"));
-
-  // The unregistration's result does not count; the registry's does.
-  RecordingSteps failingUnregistration;
-  failingUnregistration.failing = {L"UnRegisterProtoHandlers"};
-  EXPECT_TRUE(qvr::RunDeactivateCurrentType(failingUnregistration, L"A"));
-  EXPECT_EQ(failingUnregistration.calls.size(), 3u);
-
-  RecordingSteps failingRegistry;
-  failingRegistry.failing = {L"DeactivateRegistry"};
-  EXPECT_FALSE(qvr::RunDeactivateCurrentType(failingRegistry, L"A"));
-  EXPECT_EQ(failingRegistry.calls.size(), 3u);
-}
-
-TEST(ActivateProduct, ProfilesByTheirBitAndTheOldTypesOnAChange) {
-  // The profiles of the old type go first, the new type's come last.
-  RecordingSteps change;
-  EXPECT_TRUE(Activate(change, L"A", L"B", 16));
-  EXPECT_THAT(change.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()",
-                                        L"ActivateProfiles(B)", L"WriteProductType(B)"));
-
-  // The old type's profiles are removed on a change whatever the mode...
-  RecordingSteps withoutBit;
-  EXPECT_TRUE(Activate(withoutBit, L"A", L"B", 0));
-  EXPECT_THAT(withoutBit.calls, ElementsAre(L"DeactivateProfiles(A)", L"DeactivateCurrentType()",
-                                            L"WriteProductType()", L"WriteProductType(B)"));
-  // ...but not when there is no new type.
-  RecordingSteps noTarget;
-  EXPECT_TRUE(Activate(noTarget, L"A", L"", 16));
-  EXPECT_THAT(noTarget.calls, ElementsAre(L"DeactivateCurrentType()", L"WriteProductType()"));
-
-  RecordingSteps same;
-  EXPECT_TRUE(Activate(same, L"B", L"B", 16));
-  EXPECT_THAT(same.calls, ElementsAre(L"ActivateProfiles(B)", L"WriteProductType(B)"));
-
-  // After every other kind of resource, just before the type is stored.
-  RecordingSteps all;
-  EXPECT_TRUE(Activate(all, L"", L"B", 63));
-  ASSERT_GE(all.calls.size(), 3u);
-  EXPECT_EQ(all.calls[all.calls.size() - 2], L"ActivateProfiles(B)");
-  EXPECT_EQ(all.calls.back(), L"WriteProductType(B)");
-
-  RecordingSteps failingDeactivation;
-  failingDeactivation.failing = {L"DeactivateProfiles"};
-  EXPECT_FALSE(Activate(failingDeactivation, L"A", L"B", 16));
-  EXPECT_THAT(failingDeactivation.calls, ElementsAre(L"DeactivateProfiles(A)"));
-
-  RecordingSteps failingActivation;
-  failingActivation.failing = {L"ActivateProfiles"};
-  EXPECT_FALSE(Activate(failingActivation, L"", L"B", 16));
-  EXPECT_THAT(failingActivation.calls, ElementsAre(L"ActivateProfiles(B)"));
-}
-
-TEST(SwitchProductType, ProfilesFirstForTheNewType) {
-  RecordingSteps fresh;
-  EXPECT_TRUE(qvr::RunSwitchProductType(fresh, L"", L"B"));
-  ASSERT_FALSE(fresh.calls.empty());
-  EXPECT_EQ(fresh.calls.front(), L"ActivateProfiles(B)");
-  EXPECT_THAT(fresh.calls, testing::Not(testing::Contains(L"DeactivateProfiles(A)")));
-
-  RecordingSteps failing;
-  failing.failing = {L"ActivateProfiles"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failing, L"", L"B"));
-  EXPECT_THAT(failing.calls, ElementsAre(L"ActivateProfiles(B)"));
-
-  // The old type's profiles stay: the full switch writes the new type's.
-  RecordingSteps removal;
-  EXPECT_TRUE(qvr::RunSwitchProductType(removal, L"A", L""));
-  EXPECT_THAT(removal.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Profiles"))));
-}
-
-TEST(ActivateProduct, PluginsByTheirBitBeforeProtocolHandlers) {
-  RecordingSteps steps;
-  EXPECT_TRUE(Activate(steps, L"B", L"B", 1));
-  EXPECT_THAT(steps.calls, ElementsAre(L"RegisterPlugins(B)", L"WriteProductType(B)"));
-
-  // After the registry and environment, before protocol handlers and profiles.
-  RecordingSteps all;
-  EXPECT_TRUE(Activate(all, L"", L"B", 1 | 2 | 8 | 16));
-  EXPECT_THAT(all.calls, ElementsAre(L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"RegisterPlugins(B)",
-                                     L"RegisterProtoHandlers()", L"ActivateProfiles(B)", L"WriteProductType(B)"));
-
-  RecordingSteps failing;
-  failing.failing = {L"RegisterPlugins"};
-  EXPECT_FALSE(Activate(failing, L"", L"B", 1 | 8));
-  EXPECT_THAT(failing.calls, ElementsAre(L"RegisterPlugins(B)"));
-
-  // The old type's plugins go with DeactivateCurrentType; without the bit
-  // nothing is registered.
-  RecordingSteps change;
-  EXPECT_TRUE(Activate(change, L"A", L"B", 2 | 8 | 16));
-  EXPECT_THAT(change.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Plugins"))));
-}
-
-TEST(SwitchProductType, PluginsOfTheOldTypeFirstAndOfTheNewOneAfterItIsStored) {
-  RecordingSteps failingUnregistration;
-  failingUnregistration.failing = {L"UnregisterPlugins"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingUnregistration, L"A", L"B"));
-  EXPECT_THAT(failingUnregistration.calls, ElementsAre(L"UnregisterPlugins(A)"));
-
-  RecordingSteps failingRegistration;
-  failingRegistration.failing = {L"RegisterPlugins"};
-  EXPECT_FALSE(qvr::RunSwitchProductType(failingRegistration, L"A", L"B"));
-  EXPECT_THAT(failingRegistration.calls,
-              ElementsAre(L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()",
-                          L"ActivateProfiles(B)", L"WriteProductType(B)", L"RegisterPlugins(B)"));
-}
-
-TEST(DeactivateCurrentType, FailedPluginRemovalCountsAndTheOthersStillRun) {
-  RecordingSteps steps;
-  steps.failing = {L"UnregisterPlugins"};
-  EXPECT_FALSE(qvr::RunDeactivateCurrentType(steps, L"A"));
-  EXPECT_THAT(steps.calls,
-              ElementsAre(L"UnregisterPlugins(A)", L"UnRegisterProtoHandlers()", L"DeactivateRegistry(A)"));
-}
-
-TEST(DeactivateCurrentType, LeavesProfilesAlone) {
-  RecordingSteps steps;
-  qvr::RunDeactivateCurrentType(steps, L"A");
-  EXPECT_THAT(steps.calls, testing::Not(testing::Contains(testing::HasSubstr(L"Profiles"))));
+// Every sequence against the steps it calls, in order, for the current type
+// K, the target N, the mode and the one step that fails. A failure once K's
+// resources are gone still stores N, so that the rollback finds it.
+TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
+  struct Row {
+    Sequence sequence;
+    const wchar_t* current;
+    const wchar_t* target;
+    qvr::ActivationMode mode;
+    const wchar_t* failing;
+    bool result;
+    const wchar_t* calls;
+  } rows[] = {
+      // ActivateProduct: the same type only stores it again.
+      {Sequence::kActivate, L"A", L"A", 0, L"", true, L"WriteProductType(A)"},
+      {Sequence::kActivate, L"", L"", 63, L"", true, L""},
+      // A change removes K first, its profiles whatever the mode.
+      {Sequence::kActivate, L"A", L"B", kProfiles, L"", true,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateProfiles(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"A", L"B", 0, L"", true,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() WriteProductType(B)"},
+      {Sequence::kActivate, L"A", L"B", kRegistry, L"DeactivateProfiles", false, L"DeactivateProfiles(A)"},
+      {Sequence::kActivate, L"A", L"B", kRegistry, L"DeactivateCurrentType", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType()"},
+      {Sequence::kActivate, L"A", L"B", kRegistry, L"WriteProductType", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType()"},
+      // Without a new type the removal is best effort and keeps the profiles.
+      {Sequence::kActivate, L"A", L"", 63, L"DeactivateCurrentType", true,
+       L"DeactivateCurrentType() WriteProductType()"},
+      {Sequence::kActivate, L"A", L"", 63, L"WriteProductType", true, L"DeactivateCurrentType() WriteProductType()"},
+      // Each kind by its bit: registry then environment, plugins, protocol
+      // handlers, profiles, and the type stored last; shortcuts and unknown
+      // bits run nothing here.
+      {Sequence::kActivate, L"", L"B", 63, L"", true,
+       L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) "
+       L"WriteProductType(B)"},
+      {Sequence::kActivate, L"", L"B", kRegistry | kEnvironment, L"", true,
+       L"ActivateRegistry(B) ActivateEnvironment(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"B", L"B", kEnvironment, L"", true, L"ActivateEnvironment(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"B", L"B", kPlugins, L"", true, L"RegisterPlugins(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"B", L"B", kProtocols, L"", true, L"RegisterProtoHandlers() WriteProductType(B)"},
+      {Sequence::kActivate, L"B", L"B", kProfiles, L"", true, L"ActivateProfiles(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"B", L"B", kShortcuts | 64, L"", true, L"WriteProductType(B)"},
+      // A failing kind ends the activation; N is stored only after a change.
+      {Sequence::kActivate, L"", L"B", kRegistry | kEnvironment, L"ActivateRegistry", false, L"ActivateRegistry(B)"},
+      {Sequence::kActivate, L"", L"B", kRegistry, L"ActivateEnvironment", false,
+       L"ActivateRegistry(B) ActivateEnvironment(B)"},
+      {Sequence::kActivate, L"B", L"B", 63, L"RegisterPlugins", false,
+       L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B)"},
+      {Sequence::kActivate, L"", L"B", kProtocols, L"RegisterProtoHandlers", false, L"RegisterProtoHandlers()"},
+      {Sequence::kActivate, L"", L"B", kProfiles, L"ActivateProfiles", false, L"ActivateProfiles(B)"},
+      {Sequence::kActivate, L"A", L"B", kRegistry, L"ActivateRegistry", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"A", L"B", kPlugins | kRegistry, L"RegisterPlugins", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
+       L"RegisterPlugins(B) WriteProductType(B)"},
+      {Sequence::kActivate, L"A", L"B", kProfiles, L"ActivateProfiles", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateProfiles(B) WriteProductType(B)"},
+      // SwitchProductType: every resource of K removed, every one of N
+      // created, N's profiles first and N stored before its plugins.
+      {Sequence::kSwitch, L"A", L"B", 0, L"", true,
+       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
+       L"RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
+      {Sequence::kSwitch, L"A", L"", 0, L"", true,
+       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
+      {Sequence::kSwitch, L"", L"B", 0, L"", true,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
+       L"ActivateEnvironment(B)"},
+      {Sequence::kSwitch, L"A", L"B", 0, L"UnregisterPlugins", false, L"UnregisterPlugins(A)"},
+      {Sequence::kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DeactivateRegistry(A)"},
+      {Sequence::kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
+       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
+      {Sequence::kSwitch, L"A", L"B", 0, L"ActivateProfiles", false,
+       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
+      {Sequence::kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
+       L"UnregisterPlugins(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
+      {Sequence::kSwitch, L"", L"B", 0, L"WriteProductType", false, L"ActivateProfiles(B) WriteProductType(B)"},
+      {Sequence::kSwitch, L"", L"B", 0, L"RegisterPlugins", false,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
+      {Sequence::kSwitch, L"", L"B", 0, L"RegisterProtoHandlers", false,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers()"},
+      {Sequence::kSwitch, L"", L"B", 0, L"ActivateRegistry", false,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B)"},
+      {Sequence::kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
+       L"ActivateEnvironment(B)"},
+      // DeactivateCurrentType: every step runs; the protocol handlers'
+      // result does not count; the type, environment and profiles stay.
+      {Sequence::kDeactivate, L"A", L"", 0, L"", true,
+       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+      {Sequence::kDeactivate, L"", L"", 0, L"", true, L"UnregisterPlugins() UnRegisterProtoHandlers() DeactivateRegistry()"},
+      {Sequence::kDeactivate, L"A", L"", 0, L"UnregisterPlugins", false,
+       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+      {Sequence::kDeactivate, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
+       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+      {Sequence::kDeactivate, L"A", L"", 0, L"DeactivateRegistry", false,
+       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << static_cast<int>(row.sequence) << " " << testing::PrintToString(row.current)
+                                    << " -> " << testing::PrintToString(row.target) << ", mode " << row.mode
+                                    << ", failing " << testing::PrintToString(row.failing));
+    RecordingSteps steps(row.failing);
+    FormatSink sink;
+    bool result = false;
+    switch (row.sequence) {
+      case Sequence::kActivate:
+        result = qvr::RunActivateProduct(steps, &sink, row.current, row.target, row.mode);
+        EXPECT_EQ(sink.formats, std::vector<std::wstring>{L"ActivateProduct entry point"});
+        break;
+      case Sequence::kSwitch:
+        result = qvr::RunSwitchProductType(steps, row.current, row.target);
+        break;
+      case Sequence::kDeactivate:
+        result = qvr::RunDeactivateCurrentType(steps, row.current);
+        break;
+    }
+    EXPECT_EQ(result, row.result);
+    EXPECT_EQ(steps.calls, row.calls);
+  }
 }
 
 }  // namespace
-
-// A failure after K was removed stores N, so that the rollback finds it; a
-// failure before the removal, or without a type change, stores nothing.
-TEST(ActivationSequences, FailureAfterTheOldTypeWasRemovedStoresTheNewType) {
-  struct Case {
-    const wchar_t* current;
-    const wchar_t* failing;
-    bool fullSwitch;
-    std::vector<std::wstring> calls;
-  };
-  const Case cases[] = {
-      {L"A", L"ActivateRegistry", false,
-       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
-        L"WriteProductType(B)"}},
-      {L"A", L"RegisterPlugins", false,
-       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
-        L"ActivateEnvironment(B)", L"RegisterPlugins(B)", L"WriteProductType(B)"}},
-      {L"A", L"ActivateProfiles", false,
-       {L"DeactivateProfiles(A)", L"DeactivateCurrentType()", L"WriteProductType()", L"ActivateRegistry(B)",
-        L"ActivateEnvironment(B)", L"RegisterPlugins(B)", L"RegisterProtoHandlers()", L"ActivateProfiles(B)",
-        L"WriteProductType(B)"}},
-      {L"A", L"DeactivateProfiles", false, {L"DeactivateProfiles(A)"}},
-      {L"", L"ActivateRegistry", false, {L"ActivateRegistry(B)"}},
-      {L"B", L"RegisterPlugins", false,
-       {L"ActivateRegistry(B)", L"ActivateEnvironment(B)", L"RegisterPlugins(B)"}},
-      {L"A", L"ActivateProfiles", true,
-       {L"UnregisterPlugins(A)", L"DeactivateRegistry(A)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)",
-        L"WriteProductType(B)"}},
-      {L"B", L"ActivateProfiles", true,
-       {L"UnregisterPlugins(B)", L"DeactivateRegistry(B)", L"UnRegisterProtoHandlers()", L"ActivateProfiles(B)"}},
-  };
-  for (const Case& c : cases) {
-    RecordingSteps steps;
-    steps.failing = {c.failing};
-    if (c.fullSwitch) {
-      EXPECT_FALSE(qvr::RunSwitchProductType(steps, c.current, L"B"));
-    } else {
-      EXPECT_FALSE(Activate(steps, c.current, L"B", 1 | 2 | 8 | 16));
-    }
-    EXPECT_EQ(steps.calls, c.calls) << testing::PrintToString(c.current) << " " << testing::PrintToString(c.failing);
-  }
-}

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "component/oxa/system/file/detail/filesystem_impl.h"
-#include "platform/util/scoped_handle.h"
+#include "component/oxa/system/unique_handle.h"
 #include "tests/support/test_files.h"
 #include "tests/support/unix_links.h"
 #include "tests/unit/win/filesystem/pending_renames.h"
@@ -161,10 +161,9 @@ TEST(RecursiveDelete, LeavesTargetsOfLinksAsTheyWereAndNeverSchedulesALink) {
     }
     const DWORD targetAttributes = GetFileAttributesW(target.c_str());
     ASSERT_TRUE(folder.Link(target, link));
-    const qvr::ScopedHandle holder(row.targetHeld
-                                       ? qvr::ValidOrNull(CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ,
-                                                                      nullptr, OPEN_EXISTING, 0, nullptr))
-                                       : nullptr);
+    const oxa::FileHandle holder(row.targetHeld ? CreateFileW(target.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                                              OPEN_EXISTING, 0, nullptr)
+                                                : INVALID_HANDLE_VALUE);
     ASSERT_EQ(static_cast<bool>(holder), row.targetHeld);
 
     qvr::RecursiveDelete(tree);
@@ -198,7 +197,7 @@ void RunWithLittleStackLeft(const std::function<void()>& work) {
     (*static_cast<const std::function<void()>*>(parameter))();
     return 0;
   };
-  const qvr::ScopedHandle thread(CreateThread(nullptr, 1024 * 1024, run, const_cast<std::function<void()>*>(&work),
+  const oxa::KernelHandle thread(CreateThread(nullptr, 1024 * 1024, run, const_cast<std::function<void()>*>(&work),
                                               STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
   ASSERT_TRUE(thread);
   WaitForSingleObject(thread.Get(), INFINITE);

@@ -45,21 +45,6 @@ TEST(VersionedInstallerFactory, VersionsAndArguments) {
   }
 }
 
-TEST(VersionedInstaller, FreshObject) {
-  QvrinstModule module;
-  qvr::VersionedInstaller* installer = nullptr;
-  ASSERT_EQ(module.Factory()(3, &installer), 0);
-  EXPECT_TRUE(installer->AlwaysSucceeds());
-  // Kept, never released: any address will do for an object that is not used.
-  installer->SetServiceLocator(reinterpret_cast<qvr::ServiceLocator*>(&module));
-  // No sink yet: a failing operation has nowhere to write its line.
-  qvr::StringList* detected = nullptr;
-  EXPECT_FALSE(installer->CheckForApplicationsToRemove(0, &detected));
-  EXPECT_EQ(detected, nullptr);
-  EXPECT_TRUE(installer->AlwaysSucceeds());
-  installer->Release();
-}
-
 // The operations whose implementation is not part of this build yet; the
 // list shrinks as they arrive. The cleaner operations must leave the host's
 // lists alone whenever they fail.
@@ -108,11 +93,10 @@ std::vector<std::wstring> DumpFiles() {
   const DWORD length = GetTempPathW(MAX_PATH, temp);
   std::vector<std::wstring> files;
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW((std::wstring(temp, length) + L"TRXINST.*.dmp").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return files;
+  const oxa::FindHandle search(FindFirstFileW((std::wstring(temp, length) + L"TRXINST.*.dmp").c_str(), &found));
+  if (!search) return files;
   do files.push_back(std::wstring(temp, length) + found.cFileName);
-  while (FindNextFileW(search, &found));
-  FindClose(search);
+  while (FindNextFileW(search.Get(), &found));
   return files;
 }
 

@@ -11,16 +11,12 @@ namespace installer_test {
 
 QvrinstModule::QvrinstModule() {
   const std::wstring path = qvrtest::BuildPath(L"bin/qvrinst.dll");
-  module_ = LoadLibraryW(path.c_str());
-  EXPECT_NE(module_, nullptr) << "cannot load qvrinst.dll: " << GetLastError();
-}
-
-QvrinstModule::~QvrinstModule() {
-  if (module_) FreeLibrary(module_);
+  module_.Reset(LoadLibraryW(path.c_str()));
+  EXPECT_TRUE(module_) << "cannot load qvrinst.dll: " << GetLastError();
 }
 
 void* QvrinstModule::Export(const char* name) const {
-  void* address = module_ ? reinterpret_cast<void*>(GetProcAddress(module_, name)) : nullptr;
+  void* address = module_ ? reinterpret_cast<void*>(GetProcAddress(module_.Get(), name)) : nullptr;
   EXPECT_NE(address, nullptr) << "qvrinst.dll does not export " << name;
   return address;
 }

@@ -2,9 +2,9 @@
 // installer engine sees it, and a LogSink that keeps what it is given.
 #pragma once
 
-#include "Custom_Actions/qvrinst/msi_log.h"
-#include "tests/support/recording_sink.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "component/oxa/system/unique_handle.h"
+#include "tests/support/recording_sink.h"
 
 #include <windows.h>
 #include <msi.h>
@@ -18,9 +18,6 @@ namespace installer_test {
 class QvrinstModule {
  public:
   QvrinstModule();  // loads $QVR_BUILD_DIR/bin/qvrinst.dll
-  ~QvrinstModule();
-  QvrinstModule(const QvrinstModule&) = delete;
-  QvrinstModule& operator=(const QvrinstModule&) = delete;
 
   qvr::GetVersionedQVRInstallerFn Factory() const;
   using CustomAction = UINT(__stdcall*)(MSIHANDLE);
@@ -29,7 +26,7 @@ class QvrinstModule {
  private:
   void* Export(const char* name) const;
 
-  HMODULE module_ = nullptr;
+  oxa::ModuleHandle module_;
 };
 
 // Sink lines as the shared recorder keeps them.

@@ -2,7 +2,9 @@
 // product type, feature declarations, environment activation and the
 // small-office version test.
 #include "Custom_Actions/qvrinst/installer.h"
+#include "Custom_Actions/qvrinst/product_registry.h"
 
+#include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/test_product.h"
 
@@ -12,16 +14,12 @@
 namespace {
 
 using qvrtest::RecordingSink;
+using qvrtest::TestName;
 using qvrtest::TestProduct;
 using testing::Contains;
 using testing::ElementsAre;
 using testing::IsEmpty;
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
 
 TEST(InstallerCore, FeatureDeclarations) {
   TestProduct product(TestName());
@@ -137,7 +135,7 @@ TEST(InstallerCore, StoredProductType) {
     installer.Initialize(&sink, nullptr, nullptr);
     EXPECT_EQ(installer.CurrentProductType(), L"");
     std::wstring read = L"unchanged";
-    EXPECT_FALSE(installer.ReadProductType(read));
+    EXPECT_FALSE(qvr::ReadProductType(&sink, installer.Keys(), read));
     EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: can't query ProductType value: 0x0000065d"));
   }
 }
@@ -207,15 +205,15 @@ TEST(InstallerCore, SmallOfficeVersion) {
   product.CreateDeclarationKeys();
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(nullptr, nullptr, nullptr));
-  EXPECT_TRUE(installer.IsSmallOfficeVersion());  // no data key
+  EXPECT_TRUE(qvr::IsSmallOfficeVersion(installer.Keys()));  // no data key
   product.CreateKey(L"data");
-  EXPECT_FALSE(installer.IsSmallOfficeVersion());  // no value
+  EXPECT_FALSE(qvr::IsSmallOfficeVersion(installer.Keys()));  // no value
   product.SetDword(L"data", L"inmobver", 0x06020000);
-  EXPECT_FALSE(installer.IsSmallOfficeVersion());
+  EXPECT_FALSE(qvr::IsSmallOfficeVersion(installer.Keys()));
   product.SetQword(L"data", L"inmobver", 0x0006030000000000ull);
-  EXPECT_FALSE(installer.IsSmallOfficeVersion());
+  EXPECT_FALSE(qvr::IsSmallOfficeVersion(installer.Keys()));
   product.SetQword(L"data", L"inmobver", 0x0006020000000000ull);
-  EXPECT_TRUE(installer.IsSmallOfficeVersion());
+  EXPECT_TRUE(qvr::IsSmallOfficeVersion(installer.Keys()));
 }
 
 }  // namespace

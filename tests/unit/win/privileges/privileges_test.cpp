@@ -20,7 +20,7 @@ using qvrtest::MemoryTracer;
 using Records = std::vector<MemoryTracer::Record>;
 
 bool ThreadImpersonates() {
-  ScopedHandle token;
+  oxa::KernelHandle token;
   return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive()) != FALSE;
 }
 
@@ -42,22 +42,22 @@ bool Enabled(HANDLE token, const wchar_t* name) {
 }
 
 bool ThreadEnabled(const wchar_t* name) {
-  ScopedHandle token;
+  oxa::KernelHandle token;
   if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive())) return false;
   return Enabled(token.Get(), name);
 }
 
 bool ProcessEnabled(const wchar_t* name) {
-  ScopedHandle token;
+  oxa::KernelHandle token;
   EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
   return Enabled(token.Get(), name);
 }
 
 TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
-  ScopedHandle token;
+  oxa::KernelHandle token;
   ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, FALSE, token.Receive()));
-  ScopedHandle queryOnly;
+  oxa::KernelHandle queryOnly;
   ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, queryOnly.Receive()));
 
   EXPECT_FALSE(Enabled(token.Get(), L"SeBackupPrivilege"));

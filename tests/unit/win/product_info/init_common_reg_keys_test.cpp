@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "Custom_Actions/qvrinst/log_sink_provider.h"
+#include "Custom_Actions/qvrinst/product_keys.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "tests/support/msi_session.h"
 #include "tests/unit/win/product_info/product_info_fixtures.h"
@@ -22,11 +22,16 @@ using product_info_test::SearchStateScope;
 using product_info_test::SinkLine;
 using testing::ElementsAre;
 
-// The installer object's first base on its own.
-class KeyProvider final : public qvr::LogSinkProvider {
+// The key paths' computation with the sink it reports to.
+class KeyProvider {
  public:
-  explicit KeyProvider(qvr::LogSink* sink) { sink_ = sink; }
-  const qvr::CommonRegKeys& Keys() const { return commonRegKeys_; }
+  explicit KeyProvider(qvr::LogSink* sink) : sink_(sink) {}
+  bool InitCommonRegKeys() { return qvr::InitCommonRegKeys(sink_, keys_); }
+  const qvr::CommonRegKeys& Keys() const { return keys_; }
+
+ private:
+  qvr::LogSink* sink_;
+  qvr::CommonRegKeys keys_;
 };
 
 SinkLine PathLine(const std::wstring& fromEnvironment) {

@@ -163,7 +163,7 @@ TEST(LoadProductInfo, FailuresRaiseFrameworkErrorsAndAreNotCached) {
                                                  oxa::ResultFromWin32Error(ERROR_BAD_EXE_FORMAT));
   // A loader that loads nothing and says nothing.
   ExpectFailure<oxa::CheckFailedException>(folder.File(L"anything.dll"), kProductInfo, 209, 0,
-                                           [](const wchar_t*, qvr::ScopedLibrary&) {});
+                                           [](const wchar_t*, oxa::ModuleHandle&) {});
 }
 
 TEST(LoadProductInfo, IdentityOfThePathIsReadOnlyWhenSomethingIsCached) {

@@ -2,14 +2,18 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
-#include "tests/unit/win/registry/test_registry_key.h"
+#include "component/oxa/exception/exception.h"
+
+#include "tests/support/registry_guards.h"
 
 namespace qvr {
 namespace {
 
-using test::TestRegistryKey;
+using qvrtest::TestRegistryKey;
 using namespace std::string_literals;
 
 TEST(ScopedRegKey, PlainOpenCreateAndClose) {
@@ -79,19 +83,19 @@ TEST(ScopedRegKey, TransactedAccessGoesThroughTheTransactedFunctions) {
   ASSERT_NE(GetProcAddress(advapi, "RegCreateKeyTransactedW"), nullptr) << "this test knows Wine 8's advapi32 only";
 
   TestRegistryKey testKey;
-  const HMODULE ktm = LoadLibraryW(L"ktmw32.dll");
-  ASSERT_NE(ktm, nullptr);
+  const oxa::ModuleHandle ktm(LoadLibraryW(L"ktmw32.dll"));
+  ASSERT_TRUE(ktm);
   const auto createTransaction =
-      reinterpret_cast<CreateTransactionFn>(reinterpret_cast<void*>(GetProcAddress(ktm, "CreateTransaction")));
+      reinterpret_cast<CreateTransactionFn>(reinterpret_cast<void*>(GetProcAddress(ktm.Get(), "CreateTransaction")));
   ASSERT_NE(createTransaction, nullptr);
 
   RegTransaction transaction{nullptr, true};
   ScopedRegKey key(&transaction);
   ASSERT_EQ(key.Open(HKEY_CURRENT_USER, testKey.Path().c_str(), KEY_READ), ERROR_SUCCESS);
   const HKEY opened = key.Get();
-  transaction.handle = createTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr);
-  ASSERT_NE(transaction.handle, nullptr);
-  ASSERT_NE(transaction.handle, INVALID_HANDLE_VALUE);
+  const oxa::FileHandle created(createTransaction(nullptr, nullptr, 0, 0, 0, 0, nullptr));
+  ASSERT_TRUE(created && created.Get());
+  transaction.handle = created.Get();
 
   // No transacted open: the open fails and the key stays the one it was.
   EXPECT_EQ(key.Open(HKEY_CURRENT_USER, testKey.Path().c_str(), KEY_READ), ERROR_INVALID_FUNCTION);
@@ -103,19 +107,17 @@ TEST(ScopedRegKey, TransactedAccessGoesThroughTheTransactedFunctions) {
   EXPECT_EQ(key.Get(), opened);
   EXPECT_FALSE(testKey.Exists(L"Transacted"));
 
-  CloseHandle(transaction.handle);
-  FreeLibrary(ktm);
 }
 
-class QueryStringTest : public ::testing::Test {
+class ReadTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_EQ(key_.Open(HKEY_CURRENT_USER, testKey_.Path().c_str(), KEY_READ), ERROR_SUCCESS); }
 
-  // Stores `bytes` bytes of `data` as a REG_SZ value and reads it back.
-  std::wstring StoreAndQuery(const std::wstring& data, DWORD bytes, LONG expected = ERROR_SUCCESS) {
-    testKey_.SetValue(L"value", REG_SZ, data.c_str(), bytes);
+  // Stores `bytes` bytes of `data` as a value of `type` and reads it back.
+  std::wstring StoreAndRead(DWORD type, const std::wstring& data, DWORD bytes, StringPolicy policy, LONG expected) {
+    testKey_.SetValue(L"value", type, data.c_str(), bytes);
     std::wstring text = L"stale";
-    EXPECT_EQ(key_.QueryString(L"value", text), expected);
+    EXPECT_EQ(key_.ReadString(L"value", policy, text), expected);
     return text;
   }
 
@@ -123,60 +125,125 @@ class QueryStringTest : public ::testing::Test {
   ScopedRegKey key_;
 };
 
-TEST_F(QueryStringTest, RejectsOtherTypesAndMissingValues) {
-  testKey_.SetString(L"expand", L"%SystemRoot%", REG_EXPAND_SZ);
-  const DWORD number = 5;
-  testKey_.SetValue(L"number", REG_DWORD, &number, sizeof(number));
+TEST_F(ReadTest, StringPolicies) {
+  using P = StringPolicy;
+  const std::wstring data(L"ab\0cd\0", 6);
+  struct Row {
+    DWORD type;
+    DWORD bytes;
+    P policy;
+    LONG result;
+    std::wstring text;
+  } rows[] = {
+      // One terminator dropped, embedded NULs kept.
+      {REG_SZ, 12, P::kSzOnly, ERROR_SUCCESS, std::wstring(L"ab\0cd", 5)},
+      {REG_SZ, 10, P::kSzOnly, ERROR_SUCCESS, std::wstring(L"ab\0cd", 5)},
+      // An odd size completes the last unit with a zero byte.
+      {REG_SZ, 9, P::kSzOnly, ERROR_SUCCESS, std::wstring(L"ab\0c", 4) + L'd'},
+      {REG_SZ, 0, P::kSzOnly, ERROR_SUCCESS, L""},
+      {REG_EXPAND_SZ, 12, P::kSzOnly, ERROR_DATATYPE_MISMATCH, L""},
+      {REG_EXPAND_SZ, 12, P::kSzOrExpandSz, ERROR_SUCCESS, std::wstring(L"ab\0cd", 5)},
+      {REG_BINARY, 12, P::kSzOrExpandSz, ERROR_DATATYPE_MISMATCH, L""},
+      {REG_EXPAND_SZ, 12, P::kTerminatedSzOrExpandSz, ERROR_SUCCESS, std::wstring(L"ab\0cd", 5)},
+      // (Wine terminates an even-sized REG_SZ as it reads it: only the odd
+      // size shows the missing terminator here.)
+      {REG_SZ, 11, P::kTerminatedSzOrExpandSz, ERROR_INVALID_DATA, L""},
+      {REG_SZ, 0, P::kTerminatedSzOrExpandSz, ERROR_SUCCESS, L""},
+      {REG_SZ, 2, P::kTerminatedSzOrExpandSz, ERROR_INVALID_DATA, L""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "type " << row.type << ", " << row.bytes << " bytes, policy "
+                                    << static_cast<int>(row.policy));
+    EXPECT_EQ(StoreAndRead(row.type, data, row.bytes, row.policy, row.result), row.text);
+  }
   std::wstring text = L"stale";
-  EXPECT_EQ(key_.QueryString(L"expand", text), ERROR_DATATYPE_MISMATCH);
+  EXPECT_EQ(key_.ReadString(L"missing", P::kSzOnly, text), ERROR_FILE_NOT_FOUND);
   EXPECT_TRUE(text.empty());
-  text = L"stale";
-  EXPECT_EQ(key_.QueryString(L"number", text), ERROR_DATATYPE_MISMATCH);
-  EXPECT_TRUE(text.empty());
-  text = L"stale";
-  EXPECT_EQ(key_.QueryString(L"missing", text), ERROR_FILE_NOT_FOUND);
-  EXPECT_TRUE(text.empty());
-
-  ScopedRegKey closed;
-  EXPECT_EQ(closed.QueryString(L"value", text), ERROR_INVALID_HANDLE);
+  EXPECT_EQ(ScopedRegKey().ReadString(L"value", P::kSzOnly, text), ERROR_INVALID_HANDLE);
 }
 
-TEST_F(QueryStringTest, ReadsWholeValuesOfEveryLength) {
+TEST_F(ReadTest, WholeStringsOfEveryLength) {
   // Around the 64-character first read and well above it, into a string that
   // brings no buffer and into one whose own buffer is large enough.
-  for (const std::size_t length : {0u, 1u, 62u, 63u, 64u, 65u, 1000u, 5000u}) {
+  for (const std::size_t length : {0u, 63u, 64u, 65u, 5000u}) {
     std::wstring value;
     for (std::size_t i = 0; i < length; ++i) value += static_cast<wchar_t>(L'a' + i % 26);
     testKey_.SetString(L"value", value);
-    for (const std::size_t reserved : {0u, 64u, 200u, 6000u}) {
+    for (const std::size_t reserved : {0u, 64u, 6000u}) {
       std::wstring text = L"stale";
       text.reserve(reserved);
-      ASSERT_EQ(key_.QueryString(L"value", text), ERROR_SUCCESS) << length << " " << reserved;
-      EXPECT_EQ(text, value) << length << " " << reserved;
+      ASSERT_EQ(key_.ReadString(L"value", StringPolicy::kSzOnly, text), ERROR_SUCCESS);
+      EXPECT_EQ(text, value) << length << " characters, " << reserved << " reserved";
     }
   }
 }
 
-TEST_F(QueryStringTest, EmptyValueWithoutData) {
-  EXPECT_EQ(StoreAndQuery(L"", 0), L"");
+TEST_F(ReadTest, NumbersOfTheirOwnTypeAndSize) {
+  const std::uint64_t wide = 0x0006000200000000ull;
+  const DWORD narrow = 7;
+  testKey_.SetValue(L"qword", REG_QWORD, &wide, sizeof(wide));
+  testKey_.SetValue(L"dword", REG_DWORD, &narrow, sizeof(narrow));
+  testKey_.SetValue(L"short", REG_DWORD, &narrow, 2);
+  DWORD dword = 99;
+  std::uint64_t qword = 99;
+  EXPECT_EQ(key_.ReadDword(L"dword", dword), ERROR_SUCCESS);
+  EXPECT_EQ(dword, 7u);
+  EXPECT_EQ(key_.ReadQword(L"qword", qword), ERROR_SUCCESS);
+  EXPECT_EQ(qword, wide);
+  EXPECT_EQ(key_.ReadDword(L"qword", dword), ERROR_DATATYPE_MISMATCH);
+  EXPECT_EQ(key_.ReadQword(L"dword", qword), ERROR_DATATYPE_MISMATCH);
+  EXPECT_EQ(key_.ReadDword(L"short", dword), ERROR_DATATYPE_MISMATCH);
+  EXPECT_EQ(key_.ReadDword(L"missing", dword), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(dword, 7u);
 }
 
-TEST_F(QueryStringTest, KeepsEmbeddedNulsAndDropsOneTerminator) {
-  EXPECT_EQ(StoreAndQuery(L"a\0b"s, 4 * sizeof(wchar_t)), L"a\0b"s);
-  EXPECT_EQ(StoreAndQuery(L"ab\0\0"s, 4 * sizeof(wchar_t)), L"ab\0"s);
-  EXPECT_EQ(StoreAndQuery(L"\0"s, sizeof(wchar_t)), L"");
+TEST_F(ReadTest, VisitorsSeeNamesInIndexOrderAndDecideOnErrors) {
+  testKey_.SetString(L"first", L"1");
+  testKey_.SetString(std::wstring(30, L'x').c_str(), L"long");
+  testKey_.SetString(L"last", L"2");
+  for (const wchar_t* child : {L"a", L"bbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbbb", L"c"}) testKey_.CreateSubKey(child);
+
+  std::vector<std::wstring> names;
+  std::vector<LONG> errors;
+  auto collect = [&](const std::wstring& name) { names.push_back(name); return true; };
+  auto skip = [&](LONG error) { errors.push_back(error); return true; };
+  EXPECT_EQ(key_.VisitValueNames(16, collect, skip), ERROR_SUCCESS);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"first", L"last"}));
+  EXPECT_EQ(errors, (std::vector<LONG>{ERROR_MORE_DATA}));
+
+  names.clear();
+  EXPECT_EQ(key_.VisitSubKeyNames(16, collect, StopAtEnumError), ERROR_MORE_DATA);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"a"}));
+  names.clear();
+  EXPECT_EQ(key_.VisitSubKeyNames(256, [&](const std::wstring& name) { return collect(name) && name != L"a"; },
+                                  StopAtEnumError),
+            ERROR_SUCCESS);
+  EXPECT_EQ(names, (std::vector<std::wstring>{L"a"}));
 }
 
-// The registry adds a terminator the writer forgot when the next character in
-// its memory is a NUL, so the data below never has one there.
-TEST_F(QueryStringTest, MissingTerminatorAndOddSizes) {
-  EXPECT_EQ(StoreAndQuery(L"abcd", 3 * sizeof(wchar_t)), L"abc");
-  // Half a code unit at the end is completed, not dropped.
-  EXPECT_EQ(StoreAndQuery(L"abc", 5), L"abc");
-  EXPECT_EQ(StoreAndQuery(L"\x4142", 1), L"\x0042");
-  // The same through the regrowth path.
-  const std::wstring longValue(300, L'x');
-  EXPECT_EQ(StoreAndQuery(longValue, 599), longValue);
+TEST(ScopedRegKey, HivesOfTheThreadUser) {
+  TestRegistryKey testKey;
+  testKey.SetString(L"value", L"per user");
+  ScopedRegKey key;
+  ASSERT_EQ(key.OpenForThreadUser(HKEY_CURRENT_USER, testKey.Path().c_str(), KEY_READ), ERROR_SUCCESS);
+  std::wstring text;
+  EXPECT_EQ(key.ReadString(L"value", StringPolicy::kSzOnly, text), ERROR_SUCCESS);
+  EXPECT_EQ(text, L"per user");
+
+  // The classes root of the thread's user needs the thread's own token.
+  try {
+    key.OpenForThreadUser(HKEY_CLASSES_ROOT, L"", KEY_READ);
+    ADD_FAILURE() << "no exception";
+  } catch (const oxa::CheckResultFailedException& error) {
+    EXPECT_EQ(oxa::GetExceptionResultCode(error), oxa::rc::NotFound);
+    EXPECT_STREQ(error.GetFile(), "platform/util/reg_utils");
+    EXPECT_EQ(error.GetLine(), 468);
+  }
+  EXPECT_TRUE(key.IsOpen());
+  ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
+  const LONG result = key.OpenForThreadUser(HKEY_CLASSES_ROOT, L"", KEY_READ);
+  RevertToSelf();
+  EXPECT_EQ(result, ERROR_SUCCESS);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "tests/unit/win/task_profiles/profile_product.h"
 
+#include "tests/support/test_files.h"
+
 #include "tests/support/msi_session.h"
 
 #include <gtest/gtest.h>
@@ -21,12 +23,6 @@ const char kTaskProfilesXml[] =
     "  </node>\n"
     "</profiles>\n";
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
-
 ProfileProduct::ProfileProduct(const std::wstring& name, bool rootEndsInBackslash, const std::string& profilesXml)
     : product_(name) {
   EXPECT_TRUE(CopyFileW(qvrtest::BuildPath(L"bin/vtcore.dll").c_str(), (Folder() + L"\\vtcore.dll").c_str(), FALSE))
@@ -42,12 +38,7 @@ ProfileProduct::ProfileProduct(const std::wstring& name, bool rootEndsInBackslas
 }
 
 void ProfileProduct::WriteProductFile(const std::wstring& name, const std::string& bytes) {
-  HANDLE file = CreateFileW((Folder() + L"\\" + name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD written = 0;
-  ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
+  qvrtest::WriteAll(Folder() + L"\\" + name, bytes);
 }
 
 void ProfileProduct::DeclareProfile(const std::wstring& name, const std::wstring& path, DWORD type) {
@@ -65,13 +56,8 @@ void ProfileProduct::AddFeature(const std::wstring& name, const std::wstring& pr
 
 vtcore::SettingsNode ProfileProduct::StoredTree() const {
   vtcore::SettingsNode tree;
-  HANDLE file = CreateFileW(StorePath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return tree;
-  std::string text(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr);
-  CloseHandle(file);
+  if (GetFileAttributesW(StorePath().c_str()) == INVALID_FILE_ATTRIBUTES) return tree;
+  const std::string text = qvrtest::ReadAll(StorePath());
   vtcore::ParseError error;
   EXPECT_EQ(vtcore::ParseStoreFile(text, tree, &error), oxa::rc::Ok) << error.Text();
   return tree;
@@ -105,12 +91,6 @@ ScopedVariable::ScopedVariable(const wchar_t* name, const wchar_t* value) : name
 
 ScopedVariable::~ScopedVariable() {
   SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr);
-}
-
-std::string Printable(const std::vector<std::wstring>& lines) {
-  std::string text;
-  for (const auto& line : lines) text += "\n  " + testing::PrintToString(line);
-  return text;
 }
 
 }  // namespace task_profiles_test

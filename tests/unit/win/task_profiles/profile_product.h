@@ -6,6 +6,7 @@
 #pragma once
 
 #include "companions/vtcore/settings_tree.h"
+#include "tests/support/msi_session.h"
 #include "tests/support/test_product.h"
 
 #include <windows.h>
@@ -20,8 +21,8 @@ namespace task_profiles_test {
 // tasks\Never.
 extern const char kTaskProfilesXml[];
 
-// "Suite.Name" of the running test, for registry keys and folders.
-std::wstring TestName();
+using qvrtest::Printable;
+using qvrtest::TestName;
 
 class ProfileProduct {
  public:
@@ -62,7 +63,5 @@ class ScopedVariable {
   std::optional<std::wstring> previous_;
 };
 
-// Lines of a session for failure messages.
-std::string Printable(const std::vector<std::wstring>& lines);
 
 }  // namespace task_profiles_test

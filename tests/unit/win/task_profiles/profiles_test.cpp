@@ -2,6 +2,7 @@
 // declarations read, profiles marked by the qualifying features, the state
 // of every profile in the store, and what each failure leaves behind.
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
+#include "Custom_Actions/qvrinst/custom_actions.h"
 #include "Custom_Actions/qvrinst/installer.h"
 
 #include "tests/support/msi_session.h"
@@ -75,7 +76,7 @@ TEST(Profiles, ActivationMarksTheRequestedProfilesAndRemovesTheOthers) {
     ProfileRun run(L"A");
     ASSERT_TRUE(run.Initialized());
     EXPECT_THAT(run.Lines(qvr::kLogInfo), Contains(L"ReadProfiles: profile Scan = tasks\\Scan"));
-    ASSERT_EQ(run.Installer().Profiles().size(), 4u);
+    ASSERT_EQ(run.Installer().Profiles().Table().size(), 4u);
     ASSERT_TRUE(run.Installer().ActivateProfiles(L"A"));
     const auto lines = run.Lines(qvr::kLogInfo);
     EXPECT_THAT(lines, Contains(L"ActivateProfiles: profile Scan requested by feature F1"));
@@ -124,39 +125,6 @@ TEST(Profiles, ActivationMarksTheRequestedProfilesAndRemovesTheOthers) {
   EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
   EXPECT_EQ(product.StoredDword("tasks\\Update", "installed"), std::nullopt);
   EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 0u);
-}
-
-TEST(Profiles, TheLastQualifyingFeatureDecidesTheDisabledMark) {
-  // First (in name order) disabled, second not: not disabled.
-  {
-    ProfileProduct product(TestName() + L"Enabled");
-    product.DeclareProfile(L"Scan", L"tasks\\Scan");
-    product.AddFeature(L"F1", L"T", L"Scan", L"T");
-    product.AddFeature(L"F2", L"T", L"Scan");
-    {
-      ProfileRun run(L"T");
-      ASSERT_TRUE(run.Installer().ActivateProfiles(L"T"));
-      EXPECT_THAT(run.Lines(qvr::kLogInfo),
-                  Contains(L"WriteProfiles: setting profile Scan to installed, enable state to not changed"));
-    }
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
-    EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 1u);
-  }
-  // The other way round: disabled.
-  {
-    ProfileProduct product(TestName() + L"Disabled");
-    product.DeclareProfile(L"Scan", L"tasks\\Scan");
-    product.AddFeature(L"F1", L"T", L"Scan");
-    product.AddFeature(L"F2", L"T", L"Scan", L"T");
-    ProfileRun run(L"T");
-    ASSERT_TRUE(run.Installer().ActivateProfiles(L"T"));
-    EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 0u);
-    // The mark outlives a deactivation within the same object.
-    ASSERT_TRUE(run.Installer().DeactivateProfiles(L"T"));
-    EXPECT_THAT(run.Lines(qvr::kLogInfo),
-                Contains(L"WriteProfiles: setting profile Scan to not installed, enable state to disabled"));
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
-  }
 }
 
 TEST(Profiles, EmptyTableWritesNothingAndNoStoreFails) {
@@ -215,8 +183,8 @@ TEST(Profiles, DeclarationsThatFailTheReader) {
     EXPECT_TRUE(run.Initialized()) << Printable(run.Lines(qvr::kLogError));
     EXPECT_THAT(LinesOf(run, qvr::kLogInfo, L"ReadProfiles"),
                 testing::ElementsAre(L"ReadProfiles: profile " + longest + L" = tasks\\Scan"));
-    ASSERT_EQ(run.Installer().Profiles().size(), 1u);
-    EXPECT_EQ(run.Installer().Profiles().at(longest).path, L"tasks\\Scan");
+    ASSERT_EQ(run.Installer().Profiles().Table().size(), 1u);
+    EXPECT_EQ(run.Installer().Profiles().Table().at(longest).path, L"tasks\\Scan");
   }
 
   // Without a profiles key nothing else is read.
@@ -297,6 +265,33 @@ TEST(Profiles, PathWithoutNarrowFormStopsTheWriter) {
                                      L"character set"));
   }
   EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
+}
+
+// The action itself without a store, or on a handle that is no
+// installation's: it fails and changes nothing.
+TEST(Profiles, ActionWithoutAStoreOrASessionChangesNothing) {
+  ProfileProduct product(TestName());
+  product.DeclareProfile(L"Scan", L"tasks\\Scan");
+  product.AddFeature(L"Antivirus", L"A", L"Scan");
+  {
+    ScopedVariable fault(L"VTCORE_FAULT", L"complete");
+    qvrtest::MsiSession session;
+    session.SetProperty(L"CustomActionData", L"ProductType=A|Profiles=1");
+    EXPECT_EQ(qvr::ProductActivate(session.Handle()), 1603u);
+    const auto lines = session.Lines();
+    EXPECT_TRUE(qvrtest::AnyMatch(
+        lines, qvrtest::kLinePrefix + std::string("\\[VantorTmProfiles\\]\\tCreateRegistry failed, err = 8000004B")))
+        << Printable(lines);
+    EXPECT_FALSE(qvrtest::AnyMatch(lines, "ActivateProduct entry point")) << Printable(lines);
+    ASSERT_FALSE(lines.empty());
+    EXPECT_TRUE(qvrtest::FullMatch(lines.back(), qvrtest::EndRecord("MsiProductActivate", 3).c_str()));
+  }
+  // CustomActionData that cannot be read is not empty data, which would
+  // remove the stored type.
+  product.Product().SetString(L"environment", L"ProductType", L"A");
+  EXPECT_EQ(qvr::ProductActivate(0), 1603u);
+  EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
+  EXPECT_EQ(product.Product().GetString(L"environment", L"ProductType"), L"A");
 }
 
 }  // namespace

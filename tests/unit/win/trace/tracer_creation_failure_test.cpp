@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <new>
 
-#include "component/oxa/trace/msi_tracer.h"
+#include "log/msi_tracer.h"
 #include "tests/support/msi_session.h"
 
 namespace {

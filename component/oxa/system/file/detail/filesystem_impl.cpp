@@ -2,15 +2,13 @@
 
 #include <new>
 
-#include "component/oxa/exception/exception.h"
+#include "component/oxa/exception/check_sites.h"
 #include "component/oxa/system/file/path.h"
 
 namespace oxa {
 namespace {
 
 // The source position that the current-directory failure is reported with.
-constexpr const char kSourceFile[] = "component/oxa/system/file/detail/filesystem_impl";
-constexpr int kCurrentDirectoryLine = 233;
 
 // Bit 29 marks a result code that OpenFile hands out among Windows errors.
 constexpr DWORD kCustomerBit = 0x20000000;
@@ -21,7 +19,7 @@ std::wstring GetCurrentDirectoryOrThrow() {
     const DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
     if (length == 0) {
       const ResultCode code = ResultFromWin32Error(GetLastError());
-      ThrowResultWithStack(OXA_FAILED(code) ? code : rc::PlatformUnspecified, kSourceFile, kCurrentDirectoryLine);
+      ThrowResultWithStack(OXA_FAILED(code) ? code : rc::PlatformUnspecified, CheckSite::kCurrentDirectory);
     }
     // When the buffer is too small, the length asked for includes the NUL.
     const bool fits = length < buffer.size();
@@ -174,7 +172,7 @@ DWORD CreateFileReplacingInUse(const std::wstring& directory, const std::wstring
 DWORD File::Read(void* buffer, DWORD count, DWORD& done) {
   done = 0;
   DWORD transferred = 0;
-  if (!ReadFile(handle_, buffer, count, &transferred, nullptr)) return GetLastError();
+  if (!ReadFile(handle_.Get(), buffer, count, &transferred, nullptr)) return GetLastError();
   done = transferred;
   return ERROR_SUCCESS;
 }
@@ -182,7 +180,7 @@ DWORD File::Read(void* buffer, DWORD count, DWORD& done) {
 DWORD File::Write(const void* buffer, DWORD count, DWORD& done) {
   done = 0;
   DWORD transferred = 0;
-  if (!WriteFile(handle_, buffer, count, &transferred, nullptr)) return GetLastError();
+  if (!WriteFile(handle_.Get(), buffer, count, &transferred, nullptr)) return GetLastError();
   done = transferred;
   return ERROR_SUCCESS;
 }
@@ -190,18 +188,14 @@ DWORD File::Write(const void* buffer, DWORD count, DWORD& done) {
 DWORD File::Seek(LONG distance, DWORD method, DWORD& position) {
   // 0xFFFFFFFF is also a valid position; only the last error tells them apart.
   SetLastError(ERROR_SUCCESS);
-  const DWORD result = SetFilePointer(handle_, distance, nullptr, method);
+  const DWORD result = SetFilePointer(handle_.Get(), distance, nullptr, method);
   if (result == INVALID_SET_FILE_POINTER && GetLastError() != ERROR_SUCCESS) return GetLastError();
   position = result;
   return ERROR_SUCCESS;
 }
 
 File::~File() {
-  if (handle_ == INVALID_HANDLE_VALUE) return;
-  if (close_handler_)
-    close_handler_->CloseFile(handle_);
-  else
-    CloseHandle(handle_);
+  if (handle_ && close_handler_) close_handler_->CloseFile(handle_.Release());
 }
 
 DWORD FileSystem::OpenFile(const std::wstring& path, DWORD access, DWORD disposition,
@@ -226,18 +220,18 @@ DWORD FileSystem::OpenFile(const std::wstring& path, DWORD access, DWORD disposi
       }
       if (disposition == CREATE_NEW) {
         // A file that exists, in use or not, is never replaced here.
-        opened->handle_ = CreateWithReadSharing(long_path, access, CREATE_NEW);
-        if (opened->handle_ == INVALID_HANDLE_VALUE) error = GetLastError();
+        opened->handle_.Reset(CreateWithReadSharing(long_path, access, CREATE_NEW));
+        if (!opened->handle_) error = GetLastError();
       } else {
         error = CreateFileReplacingInUse(std::wstring(split.directory), std::wstring(split.name), access,
-                                         opened->handle_);
+                                         *opened->handle_.Receive());
       }
     } catch (const std::bad_alloc&) {
       return ERROR_OUTOFMEMORY;
     }
   } else {
-    opened->handle_ = CreateWithReadSharing(long_path, access, disposition);
-    if (opened->handle_ == INVALID_HANDLE_VALUE) error = GetLastError();
+    opened->handle_.Reset(CreateWithReadSharing(long_path, access, disposition));
+    if (!opened->handle_) error = GetLastError();
   }
   if (error != ERROR_SUCCESS) return error;
   *file = std::move(opened);

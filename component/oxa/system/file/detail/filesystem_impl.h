@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "component/oxa/result_code.h"
+#include "component/oxa/system/unique_handle.h"
 
 namespace oxa {
 
@@ -54,12 +55,12 @@ class File {
   // Hands the handle to the close handler when there is one, else closes it.
   virtual ~File();
 
-  HANDLE GetHandle() const noexcept { return handle_; }
+  HANDLE GetHandle() const noexcept { return handle_.Get(); }
 
  private:
   friend class FileSystem;
 
-  HANDLE handle_ = INVALID_HANDLE_VALUE;
+  FileHandle handle_;
   std::shared_ptr<FileCloseHandler> close_handler_;
 };
 

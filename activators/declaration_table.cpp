@@ -1,0 +1,64 @@
+#include "activators/declaration_table.h"
+
+#include "log/log_sink.h"
+
+namespace qvr {
+
+bool OpenDeclarations(LogSink* sink, const std::wstring& keyPath, const wchar_t* cantOpen, ScopedRegKey& key) {
+  return CheckSuccess(sink, key.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ), cantOpen);
+}
+
+bool ReadDeclarationValues(
+    LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+    const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take) {
+  bool failed = false;
+  const LONG walked = key.VisitValueNames(
+      kDeclarationNameChars,
+      [&](const std::wstring& name) {
+        if (name.empty() && rules.skipDefaultValue) return true;
+        std::wstring text;
+        const LONG read = key.ReadString(name.c_str(), rules.policy, text);
+        if (read != ERROR_SUCCESS || (rules.empty && text.empty())) {
+          if (read != ERROR_SUCCESS)
+            LogLine(sink, kLogError, rules.cantQuery, name.c_str(), static_cast<unsigned>(read));
+          else
+            LogLine(sink, kLogError, rules.empty, name.c_str());
+          failed = rules.badValueFails;
+          return !failed;
+        }
+        switch (take(name, text)) {
+          case Taken::kTaken:
+            LogLine(sink, kLogInfo, rules.entry, name.c_str(), text.c_str());
+            return true;
+          case Taken::kSkipped:
+            return true;
+          case Taken::kFailed:
+            failed = true;
+            return false;
+        }
+        return true;
+      },
+      [&](LONG error) {
+        LogLine(sink, kLogError, rules.cantEnum, static_cast<unsigned>(error));
+        return error == ERROR_MORE_DATA && rules.skipOverlongNames;
+      });
+  return walked == ERROR_SUCCESS && !failed;
+}
+
+bool ReadDeclarationSubKeys(LogSink* sink, const ScopedRegKey& key, DWORD nameChars, const wchar_t* cantEnum,
+                            const std::function<Taken(const std::wstring& name)>& take) {
+  bool failed = false;
+  const LONG walked = key.VisitSubKeyNames(
+      nameChars,
+      [&](const std::wstring& name) {
+        failed = take(name) == Taken::kFailed;
+        return !failed;
+      },
+      [&](LONG error) {
+        LogLine(sink, kLogError, cantEnum, static_cast<unsigned>(error));
+        return false;
+      });
+  return walked == ERROR_SUCCESS && !failed;
+}
+
+}  // namespace qvr

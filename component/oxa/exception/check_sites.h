@@ -1,0 +1,53 @@
+// The fixed source positions of the module's failed-check records. Catch
+// sites, logs and the people who read them know these failures by their
+// position, so it is stated here once and does not follow the lines of the
+// code that raises them.
+#pragma once
+
+#include <cstddef>
+
+#include "component/oxa/exception/exception.h"
+
+namespace oxa {
+
+struct SourcePosition {
+  const char* file;
+  int line;
+};
+
+enum class CheckSite : std::size_t {
+  kProductInfoNoLibrary,      // product_info.dll did not load
+  kProductInfoNoExport,       // it has no GetProductVersionInfo2
+  kProductInfoExportFailed,   // GetProductVersionInfo2 failed
+  kProductInfoLoadFailed,     // the loader of checked modules could not load it
+  kRuntimeLoadFailed,         // the product's ucrtbase.dll did not load
+  kThreadUserRoot,            // no thread token for the classes root of the thread's user
+  kFolderLookup,              // SHGetFolderPathW failed
+  kCurrentDirectory,          // the current directory could not be read
+  kCount,
+};
+
+inline constexpr SourcePosition kCheckSitePositions[] = {
+    {"platform/product_info/product_info", 209},
+    {"platform/product_info/product_info", 799},
+    {"platform/product_info/product_info", 800},
+    {"Custom_Actions/COMMON/signature", 206},
+    {"Custom_Actions/COMMON/vantor_tm_profiles", 41},
+    {"platform/util/reg_utils", 468},
+    {"platform/util/windows/filesystem", 183},
+    {"component/oxa/system/file/detail/filesystem_impl", 233},
+};
+static_assert(sizeof(kCheckSitePositions) / sizeof(kCheckSitePositions[0]) ==
+              static_cast<std::size_t>(CheckSite::kCount));
+
+constexpr SourcePosition PositionOf(CheckSite site) { return kCheckSitePositions[static_cast<std::size_t>(site)]; }
+
+[[noreturn]] inline void ThrowCheckResultFailed(ResultCode code, CheckSite site) {
+  ThrowCheckResultFailed(code, PositionOf(site).file, PositionOf(site).line);
+}
+[[noreturn]] inline void ThrowCheckFailed(CheckSite site) { ThrowCheckFailed(PositionOf(site).file, PositionOf(site).line); }
+[[noreturn]] inline void ThrowResultWithStack(ResultCode code, CheckSite site) {
+  ThrowResultWithStack(code, PositionOf(site).file, PositionOf(site).line);
+}
+
+}  // namespace oxa
