@@ -16,43 +16,33 @@ void Require(bool condition) {
   if (!condition) std::abort();
 }
 
-void CheckUtf8(std::string_view input) {
-  std::wstring strict;
-  const oxa::ResultCode result = oxa::Utf8ToUtf16(input, strict);
-  std::wstring replaced;
-  Require(oxa::Utf8ToUtf16(input, replaced, InvalidText::Replace) == oxa::rc::Ok);
-  std::string back;
-  Require(oxa::Utf16ToUtf8(replaced, back) == oxa::rc::Ok);  // replacement leaves valid text
+// `To` converts the input's form into the other, `Back` the other way.
+template <typename Input, typename Output, typename To, typename Back>
+void Check(Input input, To to, Back back) {
+  Output strict;
+  const oxa::ResultCode result = to(input, strict, InvalidText::Reject);
+  Output replaced;
+  Require(to(input, replaced, InvalidText::Replace) == oxa::rc::Ok);
+  std::basic_string<typename Input::value_type> again;
+  Require(back(replaced, again, InvalidText::Reject) == oxa::rc::Ok);  // replacement leaves valid text
   if (result == oxa::rc::Ok) {
     Require(replaced == strict);
-    Require(back == input);
+    Require(again == input);
   } else {
     Require(result == oxa::rc::InvalidArgument);
   }
 }
 
-void CheckUtf16(std::wstring_view input) {
-  std::string strict;
-  const oxa::ResultCode result = oxa::Utf16ToUtf8(input, strict);
-  std::string replaced;
-  Require(oxa::Utf16ToUtf8(input, replaced, InvalidText::Replace) == oxa::rc::Ok);
-  std::wstring back;
-  Require(oxa::Utf8ToUtf16(replaced, back) == oxa::rc::Ok);
-  if (result == oxa::rc::Ok) {
-    Require(replaced == strict);
-    Require(back == input);
-  } else {
-    Require(result == oxa::rc::InvalidArgument);
-  }
-}
+oxa::ResultCode ToWide(std::string_view in, std::wstring& out, InvalidText how) { return oxa::Utf8ToUtf16(in, out, how); }
+oxa::ResultCode ToNarrow(std::wstring_view in, std::string& out, InvalidText how) { return oxa::Utf16ToUtf8(in, out, how); }
 
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  CheckUtf8(std::string_view(reinterpret_cast<const char*>(data), size));
+  Check<std::string_view, std::wstring>(std::string_view(reinterpret_cast<const char*>(data), size), ToWide, ToNarrow);
   // The same bytes as little-endian UTF-16 units.
   std::wstring units;
   for (std::size_t i = 0; i + 1 < size; i += 2) units.push_back(static_cast<wchar_t>(data[i] | (data[i + 1] << 8)));
-  CheckUtf16(units);
+  Check<std::wstring_view, std::string>(units, ToNarrow, ToWide);
   return 0;
 }

@@ -1,8 +1,21 @@
 #include "tests/support/test_files.h"
 
-#include <windows.h>
+#include "tests/support/unix_links.h"
 
 namespace qvrtest {
+
+void RemoveTree(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    DeleteFileW(path.c_str());
+    return;
+  }
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return;
+  for (const std::wstring& name : ListNames(path)) RemoveTree(path + L"\\" + name);
+  RemoveDirectoryW(path.c_str());
+}
 
 std::string ReadAll(const std::wstring& path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -23,5 +36,54 @@ void WriteAll(const std::wstring& path, std::string_view content) {
   WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
   CloseHandle(file);
 }
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+std::vector<WIN32_FIND_DATAW> ListEntries(const std::wstring& folder) {
+  std::vector<WIN32_FIND_DATAW> entries;
+  WIN32_FIND_DATAW entry;
+  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (find == INVALID_HANDLE_VALUE) return entries;
+  do {
+    const std::wstring_view name = entry.cFileName;
+    if (name != L"." && name != L"..") entries.push_back(entry);
+  } while (FindNextFileW(find, &entry));
+  FindClose(find);
+  return entries;
+}
+
+std::vector<std::wstring> ListNames(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  for (const WIN32_FIND_DATAW& entry : ListEntries(folder)) names.emplace_back(entry.cFileName);
+  return names;
+}
+
+TestFolder::TestFolder(std::wstring_view tag) {
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  path_ = std::wstring(temp, length) + L"qvr-" + std::wstring(tag) + L"-" + std::to_wstring(GetCurrentProcessId());
+  RemoveTree(L"\\\\?\\" + path_);  // left by an earlier process of the same id
+  CreateDirectoryW(path_.c_str(), nullptr);
+}
+
+// The long form: tests make paths over MAX_PATH and names the plain form changes.
+TestFolder::~TestFolder() {
+  for (const std::wstring& link : links_) RemoveUnixSymlink(link);
+  RemoveTree(L"\\\\?\\" + path_);
+}
+
+bool TestFolder::Link(const std::wstring& target, const std::wstring& link) {
+  if (!CreateUnixSymlink(target, link)) return false;
+  links_.push_back(link);
+  return true;
+}
+
+CurrentDirectoryScope::CurrentDirectoryScope(const std::wstring& directory) {
+  previous_.resize(GetCurrentDirectoryW(0, nullptr));
+  previous_.resize(GetCurrentDirectoryW(static_cast<DWORD>(previous_.size()), previous_.data()));
+  SetCurrentDirectoryW(directory.c_str());
+}
+
+CurrentDirectoryScope::~CurrentDirectoryScope() { SetCurrentDirectoryW(previous_.c_str()); }
 
 }  // namespace qvrtest

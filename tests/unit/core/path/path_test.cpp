@@ -3,124 +3,89 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace {
 
 using oxa::PathForm;
 
-std::wstring Normalized(std::wstring path) {
-  oxa::NormalizePath(path);
-  return path;
+struct Pair {
+  const wchar_t* input;
+  const wchar_t* expected;
+};
+
+TEST(PathForm, FormsAndRoots) {
+  const std::pair<const wchar_t*, PathForm> forms[] = {
+      {L"\\\\?\\C:\\a", PathForm::LongOrDevice}, {L"\\\\.\\pipe\\x", PathForm::LongOrDevice},
+      {L"\\\\server\\share", PathForm::Unc},     {L"//server/share", PathForm::Unc},
+      {L"\\\\?/C:", PathForm::Unc},  // the long prefix is backslashes only
+      {L"C:\\a", PathForm::DriveAbsolute},       {L"c:/", PathForm::DriveAbsolute},
+      {L"C:", PathForm::Relative},               {L"C:a", PathForm::Relative},
+      {L"1:\\a", PathForm::Relative},            {L"\\a", PathForm::Relative},
+      {L"", PathForm::Relative},
+  };
+  for (const auto& [path, form] : forms) EXPECT_EQ(oxa::GetPathForm(path), form) << path;
+  const Pair roots[] = {
+      {L"\\\\?\\C:\\a\\b", L"\\\\?\\C:\\"}, {L"\\\\?\\C:", L"\\\\?\\C:"},
+      {L"\\\\?\\UNC\\srv\\share\\a", L"\\\\?\\UNC\\srv\\share"}, {L"\\\\?\\UNC\\srv", L"\\\\?\\UNC\\srv"},
+      {L"\\\\?\\unc\\srv\\share", L"\\\\?\\unc"},  // only "UNC" itself introduces a server and share
+      {L"\\\\?\\Volume{1}\\a", L"\\\\?\\Volume{1}"}, {L"\\\\.\\pipe\\x", L"\\\\.\\pipe"},
+      {L"\\\\srv\\share\\a", L"\\\\srv\\share"}, {L"C:/a", L"C:/"}, {L"C:a", L"C:"}, {L"\\a", L"\\"}, {L"a\\b", L""},
+  };
+  for (const Pair& row : roots) EXPECT_EQ(oxa::GetPathRoot(row.input), row.expected) << row.input;
 }
 
-TEST(PathForm, Recognition) {
-  EXPECT_EQ(oxa::GetPathForm(L"\\\\?\\C:\\a"), PathForm::LongOrDevice);
-  EXPECT_EQ(oxa::GetPathForm(L"\\\\.\\pipe\\x"), PathForm::LongOrDevice);
-  EXPECT_EQ(oxa::GetPathForm(L"\\\\server\\share"), PathForm::Unc);
-  EXPECT_EQ(oxa::GetPathForm(L"//server/share"), PathForm::Unc);
-  // The long prefix is backslashes only; anything else after two separators is UNC.
-  EXPECT_EQ(oxa::GetPathForm(L"\\\\?/C:"), PathForm::Unc);
-  EXPECT_EQ(oxa::GetPathForm(L"C:\\a"), PathForm::DriveAbsolute);
-  EXPECT_EQ(oxa::GetPathForm(L"c:/"), PathForm::DriveAbsolute);
-  EXPECT_EQ(oxa::GetPathForm(L"C:"), PathForm::Relative);
-  EXPECT_EQ(oxa::GetPathForm(L"C:a"), PathForm::Relative);
-  EXPECT_EQ(oxa::GetPathForm(L"1:\\a"), PathForm::Relative);
-  EXPECT_EQ(oxa::GetPathForm(L"\\a"), PathForm::Relative);
-  EXPECT_EQ(oxa::GetPathForm(L""), PathForm::Relative);
+TEST(NormalizePath, DotsSeparatorsAndTheRoot) {
+  const Pair cases[] = {
+      {L"\\\\?\\C:\\a\\.\\b\\..\\c\\\\d", L"\\\\?\\C:\\a\\c\\d"},
+      // ".." stops at the root: neither the drive nor the prefix can be removed.
+      {L"\\\\?\\C:\\..\\..\\x", L"\\\\?\\C:\\x"}, {L"\\\\?\\C:\\a\\..", L"\\\\?\\C:\\"}, {L"C:\\..\\a", L"C:\\a"},
+      {L"C:/a/b/", L"C:\\a\\b"}, {L"C:\\", L"C:\\"}, {L"\\\\.\\pipe\\x\\..\\y", L"\\\\.\\pipe\\y"},
+      // UNC keeps server and share.
+      {L"\\\\?\\UNC\\srv\\share\\a\\..\\..\\b", L"\\\\?\\UNC\\srv\\share\\b"},
+      {L"\\\\?\\UNC/srv/share/a", L"\\\\?\\UNC\\srv\\share\\a"}, {L"\\\\srv\\share\\..\\x\\.\\", L"\\\\srv\\share\\x"},
+      {L"//srv/share/a", L"\\\\srv\\share\\a"},
+      // Relative paths keep the ".." they cannot resolve.
+      {L"a\\..", L"."}, {L"", L"."}, {L".\\.\\", L"."}, {L"..\\a", L"..\\a"}, {L"a\\..\\..\\b", L"..\\b"},
+      {L"..\\..\\a\\..\\b", L"..\\..\\b"}, {L"a//b/./c", L"a\\b\\c"}, {L"X:", L"X:"}, {L"X:a\\..\\..\\b", L"X:..\\b"},
+      {L"X:a\\..", L"X:"},
+      // Relative to the drive's root: ".." cannot climb above it.
+      {L"\\a\\..\\..\\b", L"\\b"}, {L"/", L"\\"},
+  };
+  for (const Pair& row : cases) {
+    std::wstring path = row.input;
+    oxa::NormalizePath(path);
+    EXPECT_EQ(path, row.expected) << row.input;
+  }
 }
 
-TEST(PathRoot, EachForm) {
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\C:\\a\\b"), L"\\\\?\\C:\\");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\C:"), L"\\\\?\\C:");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\UNC\\srv\\share\\a"), L"\\\\?\\UNC\\srv\\share");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\UNC\\srv"), L"\\\\?\\UNC\\srv");
-  // Only "UNC" itself introduces a server and share.
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\unc\\srv\\share"), L"\\\\?\\unc");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\?\\Volume{1}\\a"), L"\\\\?\\Volume{1}");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\.\\pipe\\x"), L"\\\\.\\pipe");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\\\srv\\share\\a"), L"\\\\srv\\share");
-  EXPECT_EQ(oxa::GetPathRoot(L"C:/a"), L"C:/");
-  EXPECT_EQ(oxa::GetPathRoot(L"C:a"), L"C:");
-  EXPECT_EQ(oxa::GetPathRoot(L"\\a"), L"\\");
-  EXPECT_EQ(oxa::GetPathRoot(L"a\\b"), L"");
-}
-
-TEST(NormalizePath, LongAndDrivePaths) {
-  EXPECT_EQ(Normalized(L"\\\\?\\C:\\a\\.\\b\\..\\c\\\\d"), L"\\\\?\\C:\\a\\c\\d");
-  // ".." stops at the root: neither the drive nor the prefix can be removed.
-  EXPECT_EQ(Normalized(L"\\\\?\\C:\\..\\..\\x"), L"\\\\?\\C:\\x");
-  EXPECT_EQ(Normalized(L"\\\\?\\C:\\a\\.."), L"\\\\?\\C:\\");
-  EXPECT_EQ(Normalized(L"C:/a/b/"), L"C:\\a\\b");
-  EXPECT_EQ(Normalized(L"C:\\..\\a"), L"C:\\a");
-  EXPECT_EQ(Normalized(L"C:\\"), L"C:\\");
-  EXPECT_EQ(Normalized(L"\\\\.\\pipe\\x\\..\\y"), L"\\\\.\\pipe\\y");
-}
-
-TEST(NormalizePath, UncKeepsServerAndShare) {
-  EXPECT_EQ(Normalized(L"\\\\?\\UNC\\srv\\share\\a\\..\\..\\b"), L"\\\\?\\UNC\\srv\\share\\b");
-  EXPECT_EQ(Normalized(L"\\\\?\\UNC/srv/share/a"), L"\\\\?\\UNC\\srv\\share\\a");
-  EXPECT_EQ(Normalized(L"\\\\srv\\share\\..\\x\\.\\"), L"\\\\srv\\share\\x");
-  EXPECT_EQ(Normalized(L"//srv/share/a"), L"\\\\srv\\share\\a");
-}
-
-TEST(NormalizePath, RelativePaths) {
-  EXPECT_EQ(Normalized(L"a\\.."), L".");
-  EXPECT_EQ(Normalized(L""), L".");
-  EXPECT_EQ(Normalized(L".\\.\\"), L".");
-  EXPECT_EQ(Normalized(L"..\\a"), L"..\\a");
-  EXPECT_EQ(Normalized(L"a\\..\\..\\b"), L"..\\b");
-  EXPECT_EQ(Normalized(L"..\\..\\a\\..\\b"), L"..\\..\\b");
-  EXPECT_EQ(Normalized(L"a//b/./c"), L"a\\b\\c");
-  EXPECT_EQ(Normalized(L"X:"), L"X:");
-  EXPECT_EQ(Normalized(L"X:a\\..\\..\\b"), L"X:..\\b");
-  EXPECT_EQ(Normalized(L"X:a\\.."), L"X:");
-  // Relative to the drive's root: ".." cannot climb above it.
-  EXPECT_EQ(Normalized(L"\\a\\..\\..\\b"), L"\\b");
-  EXPECT_EQ(Normalized(L"/"), L"\\");
-}
-
-TEST(ToLongPath, EachForm) {
-  const std::wstring cwd = L"C:\\work\\dir";
-  EXPECT_EQ(oxa::ToLongPath(L"a\\..\\b\\.\\c", cwd), L"\\\\?\\C:\\work\\dir\\b\\c");
-  EXPECT_EQ(oxa::ToLongPath(L"..\\..\\..\\x", cwd), L"\\\\?\\C:\\x");
-  EXPECT_EQ(oxa::ToLongPath(L"", cwd), L"\\\\?\\C:\\work\\dir");
+TEST(ToLongPath, RelativeToTheCurrentDirectoryAndAsGiven) {
+  const Pair cases[] = {
+      {L"a\\..\\b\\.\\c", L"\\\\?\\C:\\work\\dir\\b\\c"}, {L"..\\..\\..\\x", L"\\\\?\\C:\\x"},
+      {L"", L"\\\\?\\C:\\work\\dir"}, {L"\\a\\b", L"\\\\?\\C:\\a\\b"}, {L"c:x", L"\\\\?\\C:\\work\\dir\\x"},
+      {L"D:x\\..\\y", L"\\\\?\\D:\\y"}, {L"C:\\a\\..\\b", L"\\\\?\\C:\\b"}, {L"c:/a/./b", L"\\\\?\\c:\\a\\b"},
+      // UNC, long and device paths are taken as they are.
+      {L"\\\\srv\\share\\..\\a", L"\\\\srv\\share\\..\\a"}, {L"\\\\?\\C:\\a\\..", L"\\\\?\\C:\\a\\.."},
+      {L"\\\\.\\pipe\\p", L"\\\\.\\pipe\\p"},
+  };
+  for (const Pair& row : cases) EXPECT_EQ(oxa::ToLongPath(row.input, L"C:\\work\\dir"), row.expected) << row.input;
   EXPECT_EQ(oxa::ToLongPath(L"a", L"C:\\"), L"\\\\?\\C:\\a");
   EXPECT_EQ(oxa::ToLongPath(L"a", L"\\\\?\\D:\\x"), L"\\\\?\\D:\\x\\a");
-  EXPECT_EQ(oxa::ToLongPath(L"a", L"\\\\srv\\share\\d"), L"\\\\?\\UNC\\srv\\share\\d\\a");
   EXPECT_EQ(oxa::ToLongPath(L"..\\..\\a", L"\\\\srv\\share\\d"), L"\\\\?\\UNC\\srv\\share\\a");
-  EXPECT_EQ(oxa::ToLongPath(L"\\a\\b", cwd), L"\\\\?\\C:\\a\\b");
   EXPECT_EQ(oxa::ToLongPath(L"\\a", L"\\\\srv\\share\\d"), L"\\\\?\\UNC\\srv\\share\\a");
-  EXPECT_EQ(oxa::ToLongPath(L"c:x", cwd), L"\\\\?\\C:\\work\\dir\\x");
-  EXPECT_EQ(oxa::ToLongPath(L"D:x\\..\\y", cwd), L"\\\\?\\D:\\y");
-
-  EXPECT_EQ(oxa::ToLongPath(L"C:\\a\\..\\b", cwd), L"\\\\?\\C:\\b");
-  EXPECT_EQ(oxa::ToLongPath(L"c:/a/./b", cwd), L"\\\\?\\c:\\a\\b");
-  // UNC, long and device paths are taken as they are.
-  EXPECT_EQ(oxa::ToLongPath(L"\\\\srv\\share\\..\\a", cwd), L"\\\\srv\\share\\..\\a");
-  EXPECT_EQ(oxa::ToLongPath(L"\\\\?\\C:\\a\\..", cwd), L"\\\\?\\C:\\a\\..");
-  EXPECT_EQ(oxa::ToLongPath(L"\\\\.\\pipe\\p", cwd), L"\\\\.\\pipe\\p");
 }
 
 TEST(SplitAndJoin, KeepTheRoot) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* directory;
-    const wchar_t* name;
+  const std::tuple<const wchar_t*, const wchar_t*, const wchar_t*> cases[] = {
+      {L"C:\\a\\b.txt", L"C:\\a", L"b.txt"}, {L"C:\\b.txt", L"C:\\", L"b.txt"},
+      {L"\\\\?\\C:\\b.txt", L"\\\\?\\C:\\", L"b.txt"}, {L"\\\\?\\UNC\\srv\\share\\b", L"\\\\?\\UNC\\srv\\share", L"b"},
+      {L"X:b.txt", L"X:", L"b.txt"}, {L"b.txt", L"", L"b.txt"}, {L"a/b", L"a", L"b"}, {L"\\b", L"\\", L"b"},
   };
-  const Case cases[] = {
-      {L"C:\\a\\b.txt", L"C:\\a", L"b.txt"},
-      {L"C:\\b.txt", L"C:\\", L"b.txt"},
-      {L"\\\\?\\C:\\b.txt", L"\\\\?\\C:\\", L"b.txt"},
-      {L"\\\\?\\UNC\\srv\\share\\b", L"\\\\?\\UNC\\srv\\share", L"b"},
-      {L"X:b.txt", L"X:", L"b.txt"},
-      {L"b.txt", L"", L"b.txt"},
-      {L"a/b", L"a", L"b"},
-      {L"\\b", L"\\", L"b"},
-  };
-  for (const Case& c : cases) {
-    const oxa::PathSplit split = oxa::SplitAtLastSeparator(c.path);
-    EXPECT_EQ(split.directory, c.directory) << c.path;
-    EXPECT_EQ(split.name, c.name) << c.path;
+  for (const auto& [path, directory, name] : cases) {
+    const oxa::PathSplit split = oxa::SplitAtLastSeparator(path);
+    EXPECT_EQ(split.directory, directory) << path;
+    EXPECT_EQ(split.name, name) << path;
   }
   EXPECT_EQ(oxa::JoinPath(L"C:\\a", L"b"), L"C:\\a\\b");
   EXPECT_EQ(oxa::JoinPath(L"C:\\", L"b"), L"C:\\b");

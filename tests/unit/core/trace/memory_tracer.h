@@ -1,10 +1,10 @@
-// A tracer that keeps its records in memory, with switches for refusing
-// levels and failing a chosen buffer request.
+// The tests' one tracer: keeps each record with the level it was granted for
+// and every buffer request; can refuse levels, fail a chosen request and
+// stand in as the current tracer while it lives.
 #pragma once
 
 #include <cstdlib>
 #include <string>
-#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +15,12 @@ namespace qvrtest {
 
 class MemoryTracer : public oxa::ITracer {
  public:
+  struct Record {
+    oxa::TraceLevel level;
+    std::string text;
+    bool operator==(const Record&) const = default;
+    friend void PrintTo(const Record& r, std::ostream* out) { *out << r.level << " " << testing::PrintToString(r.text); }
+  };
   struct Request {
     oxa::TraceLevel level;
     std::size_t size;
@@ -22,36 +28,42 @@ class MemoryTracer : public oxa::ITracer {
     bool operator==(const Request&) const = default;
   };
 
-  // Levels above this are refused when a record begins.
-  oxa::TraceLevel maxLevel = oxa::kTraceLevelAll;
-  // Index of the buffer request that fails (-1: none).
-  int failRequest = -1;
-  // Whether it answers for the level interface (with maxLevel).
-  bool offersLevelInterface = false;
+  explicit MemoryTracer(bool current = false) : current_(current) {
+    if (current_) oxa::ReplaceCurrentTracer(this);
+  }
+  ~MemoryTracer() {
+    if (current_) oxa::ReplaceCurrentTracer(nullptr);
+    EXPECT_EQ(references_, 0u) << "a reference was not released";
+  }
+  MemoryTracer(const MemoryTracer&) = delete;
+  MemoryTracer& operator=(const MemoryTracer&) = delete;
 
-  std::vector<std::string> records;
+  oxa::TraceLevel maxLevel = oxa::kTraceLevelAll;  // levels above are refused
+  int failRequest = -1;                            // index of the request that fails
+  std::vector<Record> records;
   std::vector<Request> requests;
 
-  ~MemoryTracer() { EXPECT_EQ(references_, 0u) << "a reference was not released"; }
-
+  std::vector<std::string> Texts() const {
+    std::vector<std::string> texts;
+    for (const Record& record : records) texts.push_back(record.text);
+    return texts;
+  }
   std::uint32_t References() const { return references_; }
 
   std::uint32_t AddRef() override { return ++references_; }
   std::uint32_t Release() override { return --references_; }
   oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override {
-    if (id == oxa::kTraceLevelInterfaceId && offersLevelInterface) {
-      AddRef();
-      *out = &level_;
-      return oxa::rc::Ok;
-    }
     if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
-    AddRef();
     *out = static_cast<oxa::ITracer*>(this);
+    AddRef();
     return oxa::rc::Ok;
   }
   oxa::ResultCode AllocateBuffer(oxa::TraceLevel level, char** buffer, std::size_t size) override {
     requests.push_back({level, size, *buffer != nullptr});
-    if (!*buffer && level > maxLevel) return oxa::rc::NotMatched;
+    if (!*buffer) {
+      if (level > maxLevel) return oxa::rc::NotMatched;
+      pending_ = level;  // growth requests carry another level
+    }
     if (static_cast<int>(requests.size()) - 1 == failRequest) {
       std::free(*buffer);
       *buffer = nullptr;
@@ -61,26 +73,15 @@ class MemoryTracer : public oxa::ITracer {
     return oxa::rc::Ok;
   }
   oxa::ResultCode CommitBuffer(char* buffer, std::size_t size) override {
-    records.emplace_back(buffer, size);
+    records.push_back({pending_, std::string(buffer, size)});
     std::free(buffer);
     return oxa::rc::Ok;
   }
 
  private:
-  class Level : public oxa::ITraceLevel {
-   public:
-    explicit Level(MemoryTracer& owner) : owner_(owner) {}
-    std::uint32_t AddRef() override { return owner_.AddRef(); }
-    std::uint32_t Release() override { return owner_.Release(); }
-    oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override { return owner_.QueryInterface(id, out); }
-    const oxa::TraceLevel* GetMaxLevel() override { return &owner_.maxLevel; }
-
-   private:
-    MemoryTracer& owner_;
-  };
-
+  bool current_;
   std::uint32_t references_ = 0;
-  Level level_{*this};
+  oxa::TraceLevel pending_ = 0;
 };
 
 }  // namespace qvrtest

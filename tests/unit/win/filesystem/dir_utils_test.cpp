@@ -9,15 +9,16 @@
 
 #include "component/oxa/system/file/detail/filesystem_impl.h"
 #include "component/oxa/system/unique_handle.h"
+#include "tests/support/test_files.h"
 #include "tests/support/unix_links.h"
-#include "tests/unit/win/filesystem/test_folder.h"
+#include "tests/unit/win/filesystem/pending_renames.h"
 
 namespace {
 
-using fs_test::Exists;
-using fs_test::ReadAll;
-using fs_test::TestFolder;
-using fs_test::WriteAll;
+using qvrtest::Exists;
+using qvrtest::ReadAll;
+using qvrtest::TestFolder;
+using qvrtest::WriteAll;
 
 bool IsPlainDirectory(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -25,40 +26,30 @@ bool IsPlainDirectory(const std::wstring& path) {
          (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
 }
 
-TEST(DirEnsureExists, CreatesNestedLevels) {
-  TestFolder folder;
+TEST(DirEnsureExists, CreatesNestedLevelsButNoDirectoryOverAFile) {
+  TestFolder folder(L"fs");
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"a\\b\\c"), 0u);
   EXPECT_TRUE(IsPlainDirectory(folder / L"a\\b\\c"));
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"a\\b\\c"), 0u);
-  EXPECT_EQ(qvr::DirEnsureExists(folder / L"a"), 0u);
-
-  // A file of the name is no directory.
   WriteAll(folder / L"file", "x");
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"file"), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"file\\sub"), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
   EXPECT_EQ(ReadAll(folder / L"file"), "x");
-}
-
-TEST(DirEnsureExists, BareNameThatCannotBeCreated) {
-  TestFolder folder;
-  const fs_test::CurrentDirectoryScope current(folder.Path());
+  // Bare names, in the current directory.
+  const qvrtest::CurrentDirectoryScope current(folder.Path());
   EXPECT_EQ(qvr::DirEnsureExists(L"bad<name>"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(qvr::DirEnsureExists(L""), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
-  // A bare name that can be created is.
   EXPECT_EQ(qvr::DirEnsureExists(L"bare"), 0u);
   EXPECT_TRUE(IsPlainDirectory(folder / L"bare"));
 }
 
-TEST(RecursiveDelete, RejectsFilesAndMissingPaths) {
-  TestFolder folder;
+TEST(RecursiveDelete, DeletesProtectedFilesAndDirectoriesAndRejectsFiles) {
+  TestFolder folder(L"fs");
   WriteAll(folder / L"file", "x");
   EXPECT_EQ(qvr::RecursiveDelete(folder / L"file"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(Exists(folder / L"file"));
   EXPECT_EQ(qvr::RecursiveDelete(folder / L"missing"), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
-}
 
-TEST(RecursiveDelete, DeletesProtectedFilesAndDirectories) {
-  TestFolder folder;
   const std::wstring tree = folder / L"tree";
   ASSERT_EQ(qvr::DirEnsureExists(tree + L"\\a\\b"), 0u);
   WriteAll(tree + L"\\readonly.txt", "r");
@@ -68,14 +59,13 @@ TEST(RecursiveDelete, DeletesProtectedFilesAndDirectories) {
   ASSERT_TRUE(SetFileAttributesW((tree + L"\\a\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW((tree + L"\\a\\b").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesW(tree.c_str(), FILE_ATTRIBUTE_READONLY));
-
   EXPECT_EQ(qvr::RecursiveDelete(tree), 0u);
   EXPECT_FALSE(Exists(tree));
   EXPECT_TRUE(fs_test::PendingDeletionsIn(folder.Path()).empty());
 }
 
 TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
-  TestFolder folder;
+  TestFolder folder(L"fs");
   const fs_test::PendingRenamesGuard pending(folder.Path());
   const std::wstring outside = folder / L"outside";
   ASSERT_EQ(qvr::DirEnsureExists(outside + L"\\sub"), 0u);
@@ -113,7 +103,7 @@ TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
 }
 
 TEST(RecursiveDelete, LeavesWhatIsInUseToTheRestart) {
-  TestFolder folder;
+  TestFolder folder(L"fs");
   const fs_test::PendingRenamesGuard pending(folder.Path());
   const std::wstring tree = folder / L"tree";
   ASSERT_EQ(qvr::DirEnsureExists(tree + L"\\sub"), 0u);
@@ -151,7 +141,7 @@ constexpr LinkCase kLinkCases[] = {
 };
 
 TEST(RecursiveDelete, LeavesTargetsOfLinksAsTheyWereAndNeverSchedulesALink) {
-  TestFolder folder;
+  TestFolder folder(L"fs");
   const fs_test::PendingRenamesGuard pending(folder.Path());
   for (std::size_t index = 0; index < std::size(kLinkCases); ++index) {
     const LinkCase& row = kLinkCases[index];
@@ -216,7 +206,7 @@ void RunWithLittleStackLeft(const std::function<void()>& work) {
 // A walk that takes a stack frame per level (some 800 bytes) runs out of
 // stack at 300 levels with 128 KiB left.
 TEST(RecursiveDelete, DeletesADeepTreeWithLittleStackLeft) {
-  TestFolder folder;
+  TestFolder folder(L"fs");
   const std::wstring tree = folder / L"deep";
   std::wstring deepest = tree;
   for (int level = 0; level < 300; ++level) deepest += L"\\d";

@@ -4,11 +4,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <string>
 #include <vector>
 
-#include "tests/unit/win/registry/test_registry_key.h"
+#include "tests/unit/core/trace/memory_tracer.h"
 
 namespace qvr {
 namespace {
@@ -18,48 +16,8 @@ constexpr oxa::ResultCode kNoSuchPrivilege = static_cast<oxa::ResultCode>(0x8007
 // Wine's token, like a normal user's on Windows, does not hold this one.
 constexpr wchar_t kMissingPrivilege[] = L"SeCreateTokenPrivilege";
 
-// Keeps every record with the level it was granted for.
-class RecordingTracer final : public oxa::ITracer {
- public:
-  struct Record {
-    oxa::TraceLevel level;
-    std::string text;
-    bool operator==(const Record&) const = default;
-  };
-
-  ~RecordingTracer() { EXPECT_EQ(references_, 0u); }
-
-  std::uint32_t AddRef() override { return ++references_; }
-  std::uint32_t Release() override { return --references_; }
-  oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override {
-    if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
-    AddRef();
-    *out = static_cast<oxa::ITracer*>(this);
-    return oxa::rc::Ok;
-  }
-  oxa::ResultCode AllocateBuffer(oxa::TraceLevel level, char** buffer, std::size_t size) override {
-    if (*buffer == nullptr) level_ = level;
-    char* grown = static_cast<char*>(std::realloc(*buffer, size));
-    if (grown == nullptr) {
-      std::free(*buffer);
-      *buffer = nullptr;
-      return oxa::rc::OutOfMemory;
-    }
-    *buffer = grown;
-    return oxa::rc::Ok;
-  }
-  oxa::ResultCode CommitBuffer(char* buffer, std::size_t size) override {
-    records.push_back({level_, std::string(buffer, size)});
-    std::free(buffer);
-    return oxa::rc::Ok;
-  }
-
-  std::vector<Record> records;
-
- private:
-  std::uint32_t references_ = 0;
-  oxa::TraceLevel level_ = 0;
-};
+using qvrtest::MemoryTracer;
+using Records = std::vector<MemoryTracer::Record>;
 
 bool ThreadImpersonates() {
   oxa::KernelHandle token;
@@ -95,32 +53,6 @@ bool ProcessEnabled(const wchar_t* name) {
   return Enabled(token.Get(), name);
 }
 
-// Saving a hive needs SeBackupPrivilege: shows whether the thread really has it.
-class HiveSave {
- public:
-  HiveSave() {
-    wchar_t folder[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    file_ = std::wstring(folder) + L"qvr_privileges_" + std::to_wstring(GetCurrentProcessId()) + L".hive";
-    DeleteFileW(file_.c_str());
-    EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, key_.Path().c_str(), 0, KEY_READ, &hkey_), ERROR_SUCCESS);
-  }
-  ~HiveSave() {
-    RegCloseKey(hkey_);
-    DeleteFileW(file_.c_str());
-  }
-  LONG Save() {
-    const LONG error = RegSaveKeyW(hkey_, file_.c_str(), nullptr);
-    DeleteFileW(file_.c_str());
-    return error;
-  }
-
- private:
-  test::TestRegistryKey key_;
-  HKEY hkey_ = nullptr;
-  std::wstring file_;
-};
-
 TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
   ASSERT_TRUE(ImpersonateSelf(SecurityImpersonation));
   oxa::KernelHandle token;
@@ -144,37 +76,19 @@ TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
   EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
 }
 
+// A privilege the token lacks is traced and the others are enabled all the same.
 TEST(ScopedPrivilegesAdjust, EnablesForTheThreadUntilTheScopeEnds) {
-  RecordingTracer tracer;
-  HiveSave hive;
+  MemoryTracer tracer;
   ASSERT_FALSE(ThreadImpersonates());
-  EXPECT_EQ(hive.Save(), ERROR_PRIVILEGE_NOT_HELD);
-  {
-    const ScopedPrivilegesAdjust adjust(&tracer, {L"SeBackupPrivilege", L"SeRestorePrivilege"});
-    EXPECT_TRUE(ThreadImpersonates());
-    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
-    EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
-    EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
-    EXPECT_EQ(hive.Save(), ERROR_SUCCESS);
-  }
-  EXPECT_FALSE(ThreadImpersonates());
-  EXPECT_EQ(hive.Save(), ERROR_PRIVILEGE_NOT_HELD);
-
-  const std::vector<RecordingTracer::Record> expected = {
-      {700, "[priv_adjust]\tAdjust privileges [SeBackupPrivilege,SeRestorePrivilege,], attr: 2"}};
-  EXPECT_EQ(tracer.records, expected);
-}
-
-TEST(ScopedPrivilegesAdjust, TracesAPrivilegeTheTokenLacksAndGoesOn) {
-  RecordingTracer tracer;
   {
     const ScopedPrivilegesAdjust adjust(&tracer, {L"SeBackupPrivilege", kMissingPrivilege, L"SeRestorePrivilege"});
     EXPECT_TRUE(ThreadImpersonates());
     EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
     EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
+    EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
   }
   EXPECT_FALSE(ThreadImpersonates());
-  const std::vector<RecordingTracer::Record> expected = {
+  const Records expected = {
       {700, "[priv_adjust]\tAdjust privileges [SeBackupPrivilege,SeCreateTokenPrivilege,SeRestorePrivilege,], attr: 2"},
       {300, "[priv_adjust]\tFailed to enable privilege: SeCreateTokenPrivilege, err: 0x80070514 (Unknown result code)"},
   };
@@ -182,35 +96,15 @@ TEST(ScopedPrivilegesAdjust, TracesAPrivilegeTheTokenLacksAndGoesOn) {
 }
 
 TEST(ScopedPrivilegesAdjust, NestedScopesRestoreTheOuterImpersonation) {
-  RecordingTracer tracer;
+  MemoryTracer tracer;
   {
-    const ScopedPrivilegesAdjust outer(&tracer, {L"SeBackupPrivilege"});
-    {
-      const ScopedPrivilegesAdjust inner(&tracer, {L"SeRestorePrivilege"});
-      EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
-    }
+    const ScopedPrivilegesAdjust outer(nullptr, {L"SeBackupPrivilege"});
+    { const ScopedPrivilegesAdjust inner(&tracer, {}); }
     EXPECT_TRUE(ThreadImpersonates());
     EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
-    EXPECT_FALSE(ThreadEnabled(L"SeRestorePrivilege"));
   }
   EXPECT_FALSE(ThreadImpersonates());
-  EXPECT_EQ(tracer.records.size(), 2u);
-}
-
-TEST(ScopedPrivilegesAdjust, WorksWithoutTracerAndWithoutNames) {
-  {
-    const ScopedPrivilegesAdjust adjust(nullptr, {L"SeBackupPrivilege", kMissingPrivilege});
-    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
-  }
-  EXPECT_FALSE(ThreadImpersonates());
-
-  RecordingTracer tracer;
-  {
-    const ScopedPrivilegesAdjust adjust(&tracer, {});
-    EXPECT_TRUE(ThreadImpersonates());
-  }
-  EXPECT_FALSE(ThreadImpersonates());
-  const std::vector<RecordingTracer::Record> expected = {{700, "[priv_adjust]\tAdjust privileges [], attr: 2"}};
+  const Records expected = {{700, "[priv_adjust]\tAdjust privileges [], attr: 2"}};
   EXPECT_EQ(tracer.records, expected);
 }
 

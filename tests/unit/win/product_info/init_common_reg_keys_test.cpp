@@ -8,7 +8,6 @@
 
 #include <string>
 
-#include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/product_keys.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
 #include "tests/support/msi_session.h"
@@ -17,14 +16,11 @@
 namespace {
 
 using product_info_test::LibraryFolder;
-using product_info_test::LogRecord;
 using product_info_test::Narrow;
 using product_info_test::RecordingSink;
-using product_info_test::RecordingTracer;
 using product_info_test::SearchStateScope;
-using testing::Contains;
+using product_info_test::SinkLine;
 using testing::ElementsAre;
-using testing::ElementsAreArray;
 
 // The key paths' computation with the sink it reports to.
 class KeyProvider {
@@ -38,72 +34,40 @@ class KeyProvider {
   qvr::CommonRegKeys keys_;
 };
 
-LogRecord PathLine(const std::wstring& fromEnvironment) {
+SinkLine PathLine(const std::wstring& fromEnvironment) {
   return {1, L"Initialize common reg keys, path from env string: " + fromEnvironment};
 }
 
-LogRecord KeysLine(const std::wstring& product) {
+SinkLine KeysLine(const std::wstring& product) {
   return {1, L"Using common reg keys:\nproduct: " + product + L",\nenv: " + product + L"\\environment,\ndata: " +
                  product + L"\\data"};
 }
 
-TEST(InitCommonRegKeys, KeysFromTheLibraryNamedByTheEnvironment) {
-  SearchStateScope search;
-  LibraryFolder folder;
-  // Any file name will do when the variable names it.
-  const std::wstring library = folder.AddLibrary(L"product_info.dll", L"identity.dll");
-  folder.WriteSettings("ProductRegistryKey=Software\\X\\Y");
-  SearchStateScope::SetProductInfoVariable(library);
+// A library for `key` in a folder of its own.
+std::wstring LibraryFor(const LibraryFolder& folder, const char* key, const wchar_t* name = L"product_info.dll") {
+  folder.WriteSettings(std::string("ProductRegistryKey=") + key);
+  return folder.AddLibrary(L"product_info.dll", name);
+}
 
+TEST(InitCommonRegKeys, TheLibraryTheEnvironmentNamesElseTheSearch) {
+  SearchStateScope search;
+  LibraryFolder named;
+  // Any file name will do when the variable names it.
+  const std::wstring library = LibraryFor(named, "Software\\X\\Y", L"identity.dll");
+  SearchStateScope::SetProductInfoVariable(library);
   RecordingSink sink;
   KeyProvider provider(&sink);
   ASSERT_TRUE(provider.InitCommonRegKeys());
   EXPECT_THAT(sink.lines, ElementsAre(PathLine(library), KeysLine(L"Software\\X\\Y")));
-  EXPECT_THAT(provider.Keys(), ElementsAreArray(qvr::DeriveCommonRegKeys(L"Software\\X\\Y")));
-  EXPECT_EQ(provider.Keys()[4], L"Software\\X\\Y\\Installer\\features\\");
-  EXPECT_EQ(provider.Keys()[12], L"Software\\X\\Y\\Installer\\environment");
-}
+  EXPECT_EQ(provider.Keys()[qvr::kFeaturesKey], L"Software\\X\\Y\\Installer\\features\\");
 
-TEST(InitCommonRegKeys, TwoInstallerObjectsReadTheLibraryOnce) {
-  SearchStateScope search;
-  LibraryFolder folder;
-  const std::wstring library = folder.AddLibrary();
-  folder.WriteSettingsWithCallLog("ProductRegistryKey=Software\\Shared");
-  SearchStateScope::SetProductInfoVariable(library);
-  RecordingTracer tracer;
-
-  RecordingSink firstSink;
-  KeyProvider first(&firstSink);
-  ASSERT_TRUE(first.InitCommonRegKeys());
-
-  RecordingSink secondSink;
-  qvr::Installer second;
-  second.Initialize(&secondSink, L"", nullptr);
-  EXPECT_THAT(secondSink.lines, Contains(KeysLine(L"Software\\Shared")));
-
-  EXPECT_EQ(folder.CallCount(), 1);
-  EXPECT_THAT(tracer.records,
-              ElementsAre(RecordingTracer::Record{oxa::kTraceInfo,
-                                                  "Need to check and load new product info from '" + Narrow(library) + "'"},
-                          RecordingTracer::Record{oxa::kTraceDetail,
-                                                  "Product info from '" + Narrow(library) + "' has been already loaded."}));
-}
-
-TEST(InitCommonRegKeys, VariableNamingNoFileFallsBackToTheSearch) {
-  SearchStateScope search;
+  // A variable naming no file, or none, leaves it to the search.
   LibraryFolder current;
-  const std::wstring found = current.AddLibrary();
-  current.WriteSettings("ProductRegistryKey=Software\\Found\\InCurrentDirectory");
+  LibraryFor(current, "Software\\Found\\InCurrentDirectory");
   ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
-
   for (const std::wstring& variable : {current.File(L"missing\\product_info.dll"), std::wstring()}) {
-    if (variable.empty()) {
-      SearchStateScope::ClearProductInfoVariable();
-    } else {
-      SearchStateScope::SetProductInfoVariable(variable);
-    }
-    RecordingSink sink;
-    KeyProvider provider(&sink);
+    SearchStateScope::SetProductInfoVariable(variable);
+    sink.lines.clear();
     ASSERT_TRUE(provider.InitCommonRegKeys()) << Narrow(variable);
     EXPECT_THAT(sink.lines, ElementsAre(PathLine(variable), KeysLine(L"Software\\Found\\InCurrentDirectory")));
   }
@@ -137,64 +101,50 @@ const FailureCase kFailureCases[] = {
      R"(Custom_Actions/COMMON/signature\(206\): \. Properties:\noxa\.result=0x80000045\nCall stack:\n)"},
 };
 
+// A failure leaves no key paths of an earlier call behind, and the next call
+// with a library to read succeeds.
 TEST(InitCommonRegKeys, FailureIsReportedAndTheObjectStaysUsable) {
+  SearchStateScope search;
+  RecordingSink sink;
+  KeyProvider provider(&sink);
   for (const FailureCase& failure : kFailureCases) {
     SCOPED_TRACE(failure.name);
-    SearchStateScope search;
+    LibraryFolder good;
+    const std::wstring library = LibraryFor(good, "Software\\Good");
+    SearchStateScope::SetProductInfoVariable(library);
+    ASSERT_TRUE(provider.InitCommonRegKeys());
+    EXPECT_EQ(provider.Keys()[qvr::kInstallerEnvironmentKey], L"Software\\Good\\Installer\\environment");
+
     LibraryFolder folder;
     const std::wstring variable = failure.prepare(folder);
-    if (!variable.empty()) SearchStateScope::SetProductInfoVariable(variable);
-
-    RecordingSink sink;
-    KeyProvider provider(&sink);
-    const std::string failureLine = std::string("Failed to initialize common reg keys, err: ") + failure.what;
+    SearchStateScope::SetProductInfoVariable(variable);
+    sink.lines.clear();
     EXPECT_FALSE(provider.InitCommonRegKeys());
     ASSERT_EQ(sink.lines.size(), 2u);
     EXPECT_EQ(sink.lines[0], PathLine(variable));
     EXPECT_EQ(sink.lines[1].level, 3);
+    const std::string failureLine = std::string("Failed to initialize common reg keys, err: ") + failure.what;
     EXPECT_TRUE(qvrtest::FullMatch(sink.lines[1].text, failureLine.c_str())) << Narrow(sink.lines[1].text);
     for (const std::wstring& key : provider.Keys()) EXPECT_EQ(key, L"");
-
-    RecordingSink installerSink;
-    qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&installerSink, L"vmobpc", nullptr));
-    ASSERT_EQ(installerSink.lines.size(), 2u);
-    EXPECT_EQ(installerSink.lines[0], PathLine(variable));
-    EXPECT_EQ(installerSink.lines[1].level, 3);
-    EXPECT_TRUE(qvrtest::FullMatch(installerSink.lines[1].text, failureLine.c_str()))
-        << Narrow(installerSink.lines[1].text);
-    EXPECT_EQ(installer.GetLogSink(), &installerSink);
-    EXPECT_TRUE(installer.AlwaysSucceeds());
-
-    // With a library to read, the same objects go on.
-    LibraryFolder good;
-    const std::wstring library = good.AddLibrary();
-    good.WriteSettings("ProductRegistryKey=Software\\Recovered");
-    SearchStateScope::SetProductInfoVariable(library);
-    sink.lines.clear();
-    EXPECT_TRUE(provider.InitCommonRegKeys());
-    EXPECT_THAT(sink.lines, ElementsAre(PathLine(library), KeysLine(L"Software\\Recovered")));
-    EXPECT_EQ(provider.Keys()[12], L"Software\\Recovered\\Installer\\environment");
-    installerSink.lines.clear();
-    installer.Initialize(&installerSink, L"vmobpc", nullptr);
-    EXPECT_THAT(installerSink.lines, Contains(KeysLine(L"Software\\Recovered")));
   }
 }
 
+// bin/product_info.dll, the built library without settings, beside the
+// module, is found before one in the current directory.
 TEST(InitCommonRegKeys, BuiltModuleFindsTheLibraryBesideItself) {
   SearchStateScope search;
-  const std::wstring modulePath = qvrtest::BuildPath(L"bin/qvrinst.dll");
-  const HMODULE module = LoadLibraryW(modulePath.c_str());
+  LibraryFolder current;
+  LibraryFor(current, "Software\\InCurrentDirectory");
+  ASSERT_TRUE(SetCurrentDirectoryW(current.Path().c_str()));
+  const HMODULE module = LoadLibraryW(qvrtest::BuildPath(L"bin/qvrinst.dll").c_str());
   ASSERT_NE(module, nullptr) << GetLastError();
   const auto factory = reinterpret_cast<qvr::GetVersionedQVRInstallerFn>(
       reinterpret_cast<void*>(GetProcAddress(module, "GetVersionedQVRInstaller")));
   ASSERT_NE(factory, nullptr);
   qvr::VersionedInstaller* installer = nullptr;
   ASSERT_EQ(factory(3, &installer), 0);
-
   RecordingSink sink;
   installer->Initialize(&sink, L"", nullptr);
-  // bin/product_info.dll, the built library without settings.
   EXPECT_THAT(sink.lines, testing::IsSupersetOf({PathLine(L""), KeysLine(L"Software\\VorsalineLab\\QVR21.26")}));
   installer->Release();
   FreeLibrary(module);

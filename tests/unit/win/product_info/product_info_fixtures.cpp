@@ -2,47 +2,22 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cstdlib>
-#include <cwchar>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
+#include <vector>
 
 #include "tests/support/msi_session.h"
+#include "tests/support/test_files.h"
 
 namespace product_info_test {
 namespace {
 
-void DeleteTree(const std::wstring& path) {
-  WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      const std::wstring child = path + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        DeleteTree(child);
-      } else {
-        DeleteFileW(child.c_str());
-      }
-    } while (FindNextFileW(find, &entry));
-    FindClose(find);
-  }
-  RemoveDirectoryW(path.c_str());
-}
+constexpr wchar_t kVariable[] = L"ProductInfoDLL";
 
 // The folders made by this program, removed when it ends.
-class CreatedFolders {
- public:
+struct CreatedFolders {
   ~CreatedFolders() {
-    for (const std::wstring& folder : folders_) DeleteTree(folder);
+    for (const std::wstring& folder : folders) qvrtest::RemoveTree(L"\\\\?\\" + folder);
   }
-  void Add(const std::wstring& folder) { folders_.push_back(folder); }
-
- private:
-  std::vector<std::wstring> folders_;
+  std::vector<std::wstring> folders;
 };
 
 CreatedFolders& Folders() {
@@ -50,19 +25,11 @@ CreatedFolders& Folders() {
   return folders;
 }
 
-std::wstring ReadCurrentDirectory() {
-  std::wstring text(GetCurrentDirectoryW(0, nullptr), L'\0');
-  text.resize(GetCurrentDirectoryW(static_cast<DWORD>(text.size()), text.data()));
+std::wstring ReadText(DWORD (*read)(DWORD, LPWSTR)) {
+  std::wstring text(read(0, nullptr) + 1, L'\0');
+  text.resize(read(static_cast<DWORD>(text.size()), text.data()));
   return text;
 }
-
-std::wstring ReadDllDirectory() {
-  std::wstring text(GetDllDirectoryW(0, nullptr) + 1, L'\0');
-  text.resize(GetDllDirectoryW(static_cast<DWORD>(text.size()), text.data()));
-  return text;
-}
-
-constexpr wchar_t kVariable[] = L"ProductInfoDLL";
 
 }  // namespace
 
@@ -73,41 +40,31 @@ LibraryFolder::LibraryFolder() {
   path_ = std::wstring(temp) + L"qvr-product-info-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
           std::to_wstring(++created);
   EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr)) << "cannot create " << Narrow(path_) << ": " << GetLastError();
-  Folders().Add(path_);
+  Folders().folders.push_back(path_);
 }
-
-std::wstring LibraryFolder::File(std::wstring_view name) const { return path_ + L"\\" + std::wstring(name); }
 
 std::wstring LibraryFolder::AddLibrary(const wchar_t* built, const wchar_t* name) const {
   const std::wstring source = qvrtest::BuildPath(std::wstring(L"bin/") + built);
-  const std::wstring target = File(name);
-  EXPECT_TRUE(CopyFileW(source.c_str(), target.c_str(), TRUE))
-      << "cannot copy " << Narrow(source) << " to " << Narrow(target) << ": " << GetLastError();
-  return target;
+  EXPECT_TRUE(CopyFileW(source.c_str(), File(name).c_str(), TRUE)) << Narrow(source) << ": " << GetLastError();
+  return File(name);
 }
 
-void LibraryFolder::WriteSettings(std::string_view text) const {
-  std::ofstream file(std::filesystem::path(File(L"product_info.ini")), std::ios::binary);
-  file << text;
-  EXPECT_TRUE(file.good());
-}
-
-void LibraryFolder::WriteSettingsWithCallLog(std::string_view text) const {
-  WriteSettings(std::string(text) + "\nCallLog=" + Narrow(File(L"calls.log")) + "\n");
+void LibraryFolder::WriteSettings(std::string_view text, bool callLog) const {
+  qvrtest::WriteAll(File(L"product_info.ini"),
+                    std::string(text) + (callLog ? "\nCallLog=" + Narrow(File(L"calls.log")) + "\n" : ""));
 }
 
 int LibraryFolder::CallCount() const {
-  std::ifstream file(std::filesystem::path(File(L"calls.log")), std::ios::binary);
+  const std::string log = qvrtest::ReadAll(File(L"calls.log"));
   int count = 0;
-  for (std::string line; std::getline(file, line);) {
-    EXPECT_EQ(line, "GetProductVersionInfo2\r");
-    ++count;
-  }
+  for (std::size_t at = 0; (at = log.find("GetProductVersionInfo2\r\n", at)) != std::string::npos; at += 24) ++count;
+  EXPECT_EQ(log.size(), count * 24u) << log;
   return count;
 }
 
 SearchStateScope::SearchStateScope()
-    : currentDirectory_(ReadCurrentDirectory()), dllDirectory_(ReadDllDirectory()) {
+    : currentDirectory_(ReadText([](DWORD size, LPWSTR buffer) { return GetCurrentDirectoryW(size, buffer); })),
+      dllDirectory_(ReadText([](DWORD size, LPWSTR buffer) { return GetDllDirectoryW(size, buffer); })) {
   const DWORD size = GetEnvironmentVariableW(kVariable, nullptr, 0);
   if (size > 0) {
     variable_.resize(size);
@@ -116,7 +73,7 @@ SearchStateScope::SearchStateScope()
   }
   EXPECT_TRUE(SetCurrentDirectoryW(empty_.Path().c_str()));
   SetDllDirectoryW(nullptr);
-  ClearProductInfoVariable();
+  SetProductInfoVariable(L"");
 }
 
 SearchStateScope::~SearchStateScope() {
@@ -126,46 +83,7 @@ SearchStateScope::~SearchStateScope() {
 }
 
 void SearchStateScope::SetProductInfoVariable(const std::wstring& value) {
-  EXPECT_TRUE(SetEnvironmentVariableW(kVariable, value.c_str()));
-}
-
-void SearchStateScope::ClearProductInfoVariable() { SetEnvironmentVariableW(kVariable, nullptr); }
-
-RecordingTracer::RecordingTracer() { oxa::ReplaceCurrentTracer(this); }
-
-RecordingTracer::~RecordingTracer() {
-  oxa::ReplaceCurrentTracer(nullptr);
-  EXPECT_EQ(references_, 0u) << "a reference to the tracer was not released";
-}
-
-oxa::ResultCode RecordingTracer::QueryInterface(std::uint32_t id, void** out) {
-  if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
-  AddRef();
-  *out = static_cast<oxa::ITracer*>(this);
-  return oxa::rc::Ok;
-}
-
-oxa::ResultCode RecordingTracer::AllocateBuffer(oxa::TraceLevel level, char** buffer, std::size_t size) {
-  // Growth requests carry another level: the record's is the first one.
-  if (!*buffer) pendingLevel_ = level;
-  void* grown = std::realloc(*buffer, size);
-  if (!grown) {
-    std::free(*buffer);
-    *buffer = nullptr;
-    return oxa::rc::OutOfMemory;
-  }
-  *buffer = static_cast<char*>(grown);
-  return oxa::rc::Ok;
-}
-
-oxa::ResultCode RecordingTracer::CommitBuffer(char* buffer, std::size_t size) {
-  records.push_back({pendingLevel_, std::string(buffer, size)});
-  std::free(buffer);
-  return oxa::rc::Ok;
-}
-
-void PrintTo(const RecordingTracer::Record& record, std::ostream* out) {
-  *out << "[" << record.level << "] " << testing::PrintToString(record.text);
+  SetEnvironmentVariableW(kVariable, value.empty() ? nullptr : value.c_str());
 }
 
 std::string Narrow(const std::wstring& text) {

@@ -1,3 +1,0 @@
-#include <windows.h>
-#include <gtest/gtest.h>
-TEST(Smoke, RunsUnderWine) { EXPECT_NE(GetCurrentProcessId(), 0u); }
