@@ -114,20 +114,3 @@ wstring_t GetExceptionLogText(const Exception& error);
 [[noreturn]] void ThrowResultWithStack(ResultCode code, const char* file, int line);
 
 }  // namespace oxa
-
-#define OXA_THROW_IF_FAIL(expr)                                                      \
-  do {                                                                               \
-    const ::oxa::ResultCode oxa_result_ = (expr);                                    \
-    if (OXA_FAILED(oxa_result_)) ::oxa::ThrowResultWithStack(oxa_result_, __FILE__, __LINE__); \
-  } while (0)
-
-#define OXA_CHECK_RESULT(expr)                                                         \
-  do {                                                                                 \
-    const ::oxa::ResultCode oxa_result_ = (expr);                                      \
-    if (OXA_FAILED(oxa_result_)) ::oxa::ThrowCheckResultFailed(oxa_result_, __FILE__, __LINE__); \
-  } while (0)
-
-#define OXA_CHECK_BOOL(expr)                                    \
-  do {                                                          \
-    if (!(expr)) ::oxa::ThrowCheckFailed(__FILE__, __LINE__);   \
-  } while (0)

@@ -311,33 +311,3 @@ class TraceRecord {
   } else                                                                                  \
     oxa_trace_record_
 #define OXA_TRACE(level) OXA_TRACE_TO(::oxa::GetCurrentTracer(), level)
-
-// Checks that trace and return. On failure a record at level 300 is written:
-//   file:line(expr),(OXA_SUCCEEDED(_result)) failed: result = 0x80000046 (Invalid argument)<message>
-//   file:line(expr),(bool) failed: result = false<message>
-// and the enclosing function returns the failed code (the result check) or
-// `code` (the boolean check). `message` is streamed into the record, so it
-// may be a chain: OXA_CHECK_SUCCEEDED_RETURN(Open(name), "open " << name).
-#define OXA_CHECK_SUCCEEDED_RETURN_TO(tracer, expr, message)                                      \
-  do {                                                                                            \
-    const ::oxa::ResultCode oxa_check_result_ = (expr);                                           \
-    if (OXA_FAILED(oxa_check_result_)) {                                                          \
-      OXA_TRACE_TO(tracer, ::oxa::kTraceError)                                                    \
-          << __FILE__ ":" << __LINE__ << "(" #expr "),(OXA_SUCCEEDED(_result)) failed: result = " \
-          << ::oxa::TraceResultWithText(oxa_check_result_) << message;                            \
-      return oxa_check_result_;                                                                   \
-    }                                                                                             \
-  } while (0)
-#define OXA_CHECK_SUCCEEDED_RETURN(expr, message) \
-  OXA_CHECK_SUCCEEDED_RETURN_TO(::oxa::GetCurrentTracer(), expr, message)
-
-#define OXA_CHECK_TRUE_RETURN_TO(tracer, expr, code, message)                                         \
-  do {                                                                                                \
-    if (!(expr)) {                                                                                    \
-      OXA_TRACE_TO(tracer, ::oxa::kTraceError)                                                        \
-          << __FILE__ ":" << __LINE__ << "(" #expr "),(bool) failed: result = false" << message;      \
-      return (code);                                                                                  \
-    }                                                                                                 \
-  } while (0)
-#define OXA_CHECK_TRUE_RETURN(expr, code, message) \
-  OXA_CHECK_TRUE_RETURN_TO(::oxa::GetCurrentTracer(), expr, code, message)
