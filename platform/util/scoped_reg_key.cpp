@@ -58,23 +58,6 @@ oxa::KernelHandle OpenThreadTokenOrThrow() {
   oxa::ThrowCheckResultFailed(code, oxa::CheckSite::kThreadUserRoot);
 }
 
-template <class Enumerate>
-LONG VisitNames(DWORD nameChars, Enumerate enumerate, const ScopedRegKey::NameVisitor& visit,
-                const ScopedRegKey::EnumErrorHandler& onError) {
-  std::wstring name;
-  for (DWORD index = 0;; ++index) {
-    name.assign(nameChars, L'\0');
-    DWORD length = nameChars;
-    const LONG result = enumerate(index, name.data(), &length);
-    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
-    if (result != ERROR_SUCCESS) {
-      if (onError(result)) continue;
-      return result;
-    }
-    name.resize(length);
-    if (!visit(name)) return ERROR_SUCCESS;
-  }
-}
 
 }  // namespace
 
@@ -238,22 +221,31 @@ LONG ScopedRegKey::WriteDword(const wchar_t* name, DWORD value) const {
 
 LONG ScopedRegKey::DeleteValue(const wchar_t* name) const { return RegDeleteValueW(key_.Get(), name); }
 
+LONG ScopedRegKey::VisitNames(DWORD nameChars, bool subKeys, const NameVisitor& visit,
+                              const EnumErrorHandler& onError) const {
+  std::wstring name;
+  for (DWORD index = 0;; ++index) {
+    name.assign(nameChars, L'\0');
+    DWORD length = nameChars;
+    const LONG result =
+        subKeys ? RegEnumKeyExW(key_.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr)
+                : RegEnumValueW(key_.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, nullptr);
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    if (result != ERROR_SUCCESS) {
+      if (onError(result)) continue;
+      return result;
+    }
+    name.resize(length);
+    if (!visit(name)) return ERROR_SUCCESS;
+  }
+}
+
 LONG ScopedRegKey::VisitValueNames(DWORD nameChars, const NameVisitor& visit, const EnumErrorHandler& onError) const {
-  return VisitNames(
-      nameChars,
-      [&](DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumValueW(key_.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
-      },
-      visit, onError);
+  return VisitNames(nameChars, false, visit, onError);
 }
 
 LONG ScopedRegKey::VisitSubKeyNames(DWORD nameChars, const NameVisitor& visit, const EnumErrorHandler& onError) const {
-  return VisitNames(
-      nameChars,
-      [&](DWORD index, wchar_t* name, DWORD* length) {
-        return RegEnumKeyExW(key_.Get(), index, name, length, nullptr, nullptr, nullptr, nullptr);
-      },
-      visit, onError);
+  return VisitNames(nameChars, true, visit, onError);
 }
 
 }  // namespace qvr

@@ -98,6 +98,7 @@ class ScopedRegKey {
   RegTransaction* Transaction() const { return transaction_; }
 
  private:
+  LONG VisitNames(DWORD nameChars, bool subKeys, const NameVisitor& visit, const EnumErrorHandler& onError) const;
   // Open or Create.
   LONG Acquire(HKEY parent, const wchar_t* subkey, REGSAM access, RegistryView view, bool create);
   void Replace(HKEY key, REGSAM access);
