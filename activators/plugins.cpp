@@ -89,7 +89,7 @@ bool PluginRegistrations::Run(LogSink* sink, ServiceLocator* locator, const std:
   LogLine(sink, kLogInfo, lines.implEntry);
   LogLine(sink, kLogDetail, lines.executing, commandLine.c_str());
   std::uint32_t exitCode = 0;
-  const LaunchResult launched = ProcessLauncher(locator, sink, timeLimitMs_).Run(commandLine, exitCode);
+  const LaunchResult launched = ProcessLauncher(locator, sink).Run(commandLine, exitCode);
   LogLine(sink, kLogInfo, lines.outcome, static_cast<int>(launched), static_cast<int>(exitCode));
   return launched == LaunchResult::kCompleted && exitCode == 0;
 }

@@ -41,13 +41,10 @@ class PluginRegistrations {
   const PluginCommandTable& Commands(PluginDirection direction) const {
     return direction == PluginDirection::kRegister ? selfregs_ : selfUnregs_;
   }
-  // How long each registration process is waited for (tests shorten it).
-  void SetTimeLimit(std::uint32_t milliseconds) { timeLimitMs_ = milliseconds; }
 
  private:
   PluginCommandTable selfregs_;
   PluginCommandTable selfUnregs_;
-  std::uint32_t timeLimitMs_ = ProcessLauncher::kTimeLimitMs;
 };
 
 }  // namespace qvr

@@ -66,8 +66,6 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   const PluginRegistrations& Plugins() const { return plugins_; }
   const ProtoHandlerRegistrar& ProtoHandlers() const { return protoHandlers_; }
   const CommonRegKeys& Keys() const { return keys_; }
-  // How long each registration process is waited for (tests shorten it).
-  void SetPluginTimeLimit(std::uint32_t milliseconds) { plugins_.SetTimeLimit(milliseconds); }
 
  private:
   class SinkReport;
