@@ -1,5 +1,5 @@
-# Sourced by the setup-host tests after ../lib.sh: a product key of the
-# test's own written with reg.exe, and qvrhost.exe runs.
+# Sourced by the setup-host tests after lib.sh: a product key of the test's
+# own written with reg.exe, and qvrhost.exe runs.
 HOST="$E2E_BUILD/bin/qvrhost.exe"
 KEY="Software\\QvrTest\\e2e.$E2E_NAME"
 PRODUCT="HKLM\\$KEY"
@@ -40,4 +40,13 @@ host_run() {
 
 expect_rc() {  # NAME RC
   [ "$HOST_RC" -eq "$2" ] || e2e_fail "$1: exit code $HOST_RC, not $2 ($(grep '^\[3\]' "$E2E_WORK/$1.txt" | head -3))"
+}
+
+# Standard output holds records: "[LEVEL] text", continued on lines
+# indented by four blanks.
+expect_only_records() {  # NAME
+  local out="$E2E_WORK/$1.txt"
+  if grep -Evq '^(\[(0|1|3)\] |    )' "$out" || grep -q '^    ' <(head -1 "$out"); then
+    e2e_fail "$1: output that is not records: $(head -5 "$out")"
+  fi
 }

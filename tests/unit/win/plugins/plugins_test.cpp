@@ -32,8 +32,6 @@ using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Pair;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 // A record file in the temporary folder, removed at the end. Command gives
 // `"<probe>" "<record>" arguments`, a run that records itself here.
 class ProbeRecord {
@@ -47,21 +45,17 @@ class ProbeRecord {
   }
   ~ProbeRecord() { DeleteFileW(path_.c_str()); }
 
-  std::wstring Command(const std::wstring& arguments) const {
-    return L"\"" + qvrtest::BuildPath(L"testdata/plugin_probe.exe") + L"\" \"" + path_ + L"\" " + arguments;
+  std::wstring Command(const std::string& arguments) const {
+    return L"\"" + qvrtest::BuildPath(L"testdata/plugin_probe.exe") + L"\" \"" + path_ + L"\" " +
+           std::wstring(arguments.begin(), arguments.end());
   }
-  // Process id and arguments of each run, in order; a run whose command line
-  // is not one of Command's shows its whole command line.
+  // Process id and arguments of each run, in order.
   std::vector<std::pair<DWORD, std::string>> Runs() const {
-    const std::string prefix = Narrow(Command(L""));
     std::vector<std::pair<DWORD, std::string>> runs;
     std::istringstream lines(qvrtest::ReadAll(path_));
-    for (std::string line; std::getline(lines, line);) {  // "run <process id> <command line>"
-      std::size_t idChars = 0;
-      const DWORD processId = std::stoul(line.substr(4), &idChars);
-      const std::string commandLine = line.substr(4 + idChars + 1);
-      runs.emplace_back(processId, commandLine.rfind(prefix, 0) == 0 ? commandLine.substr(prefix.size()) : commandLine);
-    }
+    DWORD processId = 0;
+    for (std::string arguments; lines.ignore(4) >> processId && std::getline(lines, arguments);)  // "run <id> ..."
+      runs.emplace_back(processId, arguments.substr(std::min<std::size_t>(1, arguments.size())));
     return runs;
   }
 
@@ -100,9 +94,9 @@ struct Grant {
   bool endedAtRelease = false;
 };
 
-// A host's service locator whose waiver service records each grant. Its
-// callbacks throw where told to: a std::runtime_error "<callback> failed", or
-// an int. A granted process still running at the end is killed.
+// A host's service locator whose waiver service records each grant; its
+// callbacks throw "<callback> failed" where told to. A granted process still
+// running at the end is killed.
 class TestLocator final : public qvr::ServiceLocator, private qvr::WaiverService {
  public:
   ~TestLocator() {
@@ -118,27 +112,21 @@ class TestLocator final : public qvr::ServiceLocator, private qvr::WaiverService
   std::int32_t grantResult = 0;    // what GrantWaiver returns
   bool grantThrows = false;
   bool releaseThrows = false;
-  bool throwsInt = false;
   std::vector<Grant> grants;
   int releases = 0;
 
  private:
   std::int32_t GrantWaiver(std::uint32_t processId) override {
-    grants.push_back({processId,
-                      oxa::KernelHandle(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE,
-                                                    FALSE, processId)),
+    const DWORD access = SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE;
+    grants.push_back({processId, oxa::KernelHandle(OpenProcess(access, FALSE, processId)),
                       AllThreadsSuspended(processId)});
-    if (grantThrows) Throw("GrantWaiver");
+    if (grantThrows) throw std::runtime_error("GrantWaiver failed");
     return grantResult;
   }
   void Release() override {
     ++releases;
     if (!grants.empty()) grants.back().endedAtRelease = Ended(grants.back().process);
-    if (releaseThrows) Throw("Release");
-  }
-  void Throw(const char* callback) {
-    if (throwsInt) throw 7;
-    throw std::runtime_error(std::string(callback) + " failed");
+    if (releaseThrows) throw std::runtime_error("Release failed");
   }
 };
 
@@ -198,7 +186,7 @@ TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
     locator.serviceResult = static_cast<std::int32_t>(c.serviceResult);
     locator.grantResult = static_cast<std::int32_t>(c.grantResult);
     locator.releaseThrows = c.fail == Fail::kRelease;
-    const wchar_t* arguments = c.fail == Fail::kTimeLimit ? L"hang" : L"exit=3";
+    const std::string arguments = c.fail == Fail::kTimeLimit ? "hang" : "exit=3";
     std::uint32_t exitCode = 99;
     EXPECT_EQ(TestLauncher(c.fail, &locator, &sink).Run(record.Command(arguments), exitCode), c.result);
     EXPECT_EQ(exitCode, c.result == R::kCompleted ? 3u : 0u);
@@ -220,9 +208,25 @@ TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
     EXPECT_EQ(grant.endedAtRelease, ended);
     EXPECT_EQ(Ended(grant.process), ended);
     if (ended) {
-      EXPECT_THAT(record.Runs(), ElementsAre(Pair(grant.processId, Narrow(arguments))));
+      EXPECT_THAT(record.Runs(), ElementsAre(Pair(grant.processId, arguments)));
     }
   }
+}
+
+// A callback that throws before the start goes on to the caller's edge,
+// after the service was released and the suspended process terminated.
+TEST(ProcessLauncher, CallbackThatThrowsBeforeTheStartLeavesNoSuspendedProcess) {
+  ProbeRecord record;
+  TestLocator locator;
+  locator.grantThrows = true;
+  std::uint32_t exitCode = 99;
+  EXPECT_THROW(ProcessLauncher(&locator, nullptr).Run(record.Command("thrown"), exitCode), std::runtime_error);
+  EXPECT_EQ(locator.releases, 1);
+  ASSERT_EQ(locator.grants.size(), 1u);
+  DWORD ended = 0;
+  EXPECT_TRUE(Ended(locator.grants[0].process) && GetExitCodeProcess(locator.grants[0].process.Get(), &ended));
+  EXPECT_EQ(ended, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
+  EXPECT_THAT(record.Runs(), IsEmpty());
 }
 
 constexpr const wchar_t* kSelfregs = L"Installer\\Selfregs";
@@ -270,13 +274,6 @@ TEST(PluginDeclarations, ReadersKeepWhatTheyCanRead) {
                                                       L"ReadSelfUnregs: can't open selfunreg key: 0x00000002"));
 }
 
-// A product with one feature F of type kis whose Selfregs lists `selfregs`.
-void DeclareFeature(TestProduct& product, const wchar_t* selfregs) {
-  product.CreateDeclarationKeys();
-  product.AddFeature(L"F", L"kis");
-  product.SetString(L"Installer\\features\\F", L"Selfregs", selfregs);
-}
-
 // The texts of `sink` that start with one of `prefixes`, in order.
 std::vector<std::wstring> Starting(const RecordingSink& sink, std::initializer_list<const wchar_t*> prefixes) {
   std::vector<std::wstring> texts;
@@ -291,15 +288,17 @@ std::vector<std::wstring> Starting(const RecordingSink& sink, std::initializer_l
 // still runs.
 TEST(RegisterPlugins, RunsTheCommandsOneAfterAnotherAndLogsTheFailedOnes) {
   TestProduct product(TestName());
-  DeclareFeature(product, L"a b undeclared c");
+  product.CreateDeclarationKeys();
+  product.AddFeature(L"F", L"kis");
+  product.SetString(L"Installer\\features\\F", L"Selfregs", L"a b undeclared c");
+  product.SetString(L"Installer\\features\\F", L"SelfUnregs", L"u");
   ProbeRecord record;
   const std::wstring missing = L"C:\\qvr-no-such-folder\\register.exe /s";
-  const std::wstring exits5 = record.Command(L"exit=5 b");
+  const std::wstring exits5 = record.Command("exit=5 b");
   product.SetString(kSelfregs, L"a", missing);
   product.SetString(kSelfregs, L"b", exits5);
-  product.SetString(kSelfregs, L"c", record.Command(L"c"));
-  product.SetString(kSelfunregs, L"u", record.Command(L"u"));
-  product.SetString(L"Installer\\features\\F", L"SelfUnregs", L"u");
+  product.SetString(kSelfregs, L"c", record.Command("c"));
+  product.SetString(kSelfunregs, L"u", record.Command("u"));
 
   RecordingSink sink;
   TestLocator locator;
@@ -324,36 +323,6 @@ TEST(RegisterPlugins, RunsTheCommandsOneAfterAnotherAndLogsTheFailedOnes) {
                           L"RegisterPluginImpl: Exec function execret: 0, retcode: 0",
                           L"UnegisterPlugins: unself-registering u requested by feature F",
                           L"UnregisterPluginImpl: Exec function execret: 0, retcode: 0"));
-}
-
-// A host's callback that throws ends the operation at its edge (false, the
-// line, no registration), after the service was released and the suspended
-// process terminated on the exception's way there.
-TEST(RegisterPlugins, ThrowingHostCallbackFailsTheActivationAndLeavesNoSuspendedProcess) {
-  TestProduct product(TestName());
-  DeclareFeature(product, L"p");
-  for (const bool throwsInt : {false, true}) {
-    ProbeRecord record;
-    product.SetString(kSelfregs, L"p", record.Command(L"p"));
-    RecordingSink sink;
-    TestLocator locator;
-    locator.grantThrows = true;
-    locator.throwsInt = throwsInt;
-    qvr::Installer installer;
-    ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-    installer.SetServiceLocator(&locator);
-    sink.lines.clear();
-    EXPECT_FALSE(installer.ActivateProduct(qvr::kActivatePlugins));
-    EXPECT_THAT(sink.Texts(qvr::kLogError),
-                ElementsAre(std::wstring(L"ActivateProduct: unexpected exception: ") +
-                            (throwsInt ? L"an exception of unknown type" : L"GrantWaiver failed")));
-    EXPECT_EQ(locator.releases, 1);
-    ASSERT_EQ(locator.grants.size(), 1u);
-    DWORD ended = 0;
-    EXPECT_TRUE(Ended(locator.grants[0].process) && GetExitCodeProcess(locator.grants[0].process.Get(), &ended));
-    EXPECT_EQ(ended, static_cast<DWORD>(ERROR_PROCESS_ABORTED));
-    EXPECT_THAT(record.Runs(), IsEmpty());
-  }
 }
 
 }  // namespace
