@@ -31,12 +31,11 @@ check_imports() {  # FILE OBJDUMP
   done
 }
 
-check_exports() {  # FILE OBJDUMP NAME...
-  local file=$1 objdump=$2 exports expected
+check_exports() {  # FILE OBJDUMP NAME... (sorted)
+  local file=$1 objdump=$2 exports
   shift 2
-  exports=$("$objdump" -p "$file" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $3 }' | sort)
-  expected=$(printf '%s\n' "$@" | sort)
-  [ "$exports" = "$expected" ] || fail "$file exports [$(echo $exports)], not [$(echo $expected)]"
+  exports=$("$objdump" -p "$file" | sed -n '/^\[Ordinal\/Name Pointer\] Table/,/^$/p' | awk '/^\t\[ *[0-9]+\]/ { print $3 }' | LC_ALL=C sort)
+  [ "$(echo $exports)" = "$*" ] || fail "$file exports [$(echo $exports)], not [$*]"
 }
 
 check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT

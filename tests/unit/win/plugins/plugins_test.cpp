@@ -26,6 +26,7 @@ using qvr::PluginCommandTable;
 using qvr::PluginDirection;
 using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
+using qvrtest::TestName;
 using qvrtest::TestProduct;
 using testing::_;
 using testing::ElementsAre;
@@ -231,12 +232,6 @@ TEST(ProcessLauncher, CallbackThatThrowsBeforeTheStartLeavesNoSuspendedProcess) 
 
 constexpr const wchar_t* kSelfregs = L"Installer\\Selfregs";
 constexpr const wchar_t* kSelfunregs = L"Installer\\Selfunregs";
-
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
 
 // A value that cannot be read, or is empty, costs only that declaration, and
 // so does a name too long for one; the key's default value declares nothing.

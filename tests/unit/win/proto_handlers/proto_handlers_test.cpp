@@ -4,6 +4,7 @@
 #include "Custom_Actions/qvrinst/installer.h"
 #include "platform/util/scoped_reg_key.h"
 
+#include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/registry_guards.h"
 #include "tests/support/test_product.h"
@@ -11,10 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cwchar>
-#include <memory>
-#include <tuple>
+#include <list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -22,25 +22,18 @@ namespace {
 using qvrtest::KeyExists;
 using qvrtest::ReadSz;
 using qvrtest::RecordingSink;
+using qvrtest::TestName;
 using qvrtest::ScopedKeyLock;
 using qvrtest::TestProduct;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Key;
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
-
 // A scheme no other test program uses: "qvrt", the process id, `tag`, and
 // 'x' up to `length` characters.
 std::wstring Scheme(const std::wstring& tag, std::size_t length = 0) {
-  wchar_t pid[16];
-  std::swprintf(pid, 16, L"%lx", GetCurrentProcessId());
-  std::wstring scheme = L"qvrt" + std::wstring(pid) + tag;
-  if (scheme.size() < length) scheme.append(length - scheme.size(), L'x');
+  std::wstring scheme = L"qvrt" + std::to_wstring(GetCurrentProcessId()) + tag;
+  scheme.resize(std::max(length, scheme.size()), L'x');
   return scheme;
 }
 
@@ -66,7 +59,7 @@ class ProtoProduct {
 
   // Declares `scheme` with a command, when one is given.
   std::wstring Declare(const std::wstring& scheme, const wchar_t* command = nullptr) {
-    guards_.push_back(std::make_unique<qvrtest::ScopedKeyTree>(HKEY_CLASSES_ROOT, scheme));
+    guards_.emplace_back(HKEY_CLASSES_ROOT, scheme);
     product.CreateKey(Declaration(scheme));
     if (command) Set(scheme, L"Command", command);
     return scheme;
@@ -79,7 +72,7 @@ class ProtoProduct {
   TestProduct product;
 
  private:
-  std::vector<std::unique_ptr<qvrtest::ScopedKeyTree>> guards_;
+  std::list<qvrtest::ScopedKeyTree> guards_;
 };
 
 TEST(ProtoHandlers, RegisterAndRemove) {
@@ -147,6 +140,7 @@ TEST(ProtoHandlers, ReaderFailures) {
        {L"ReadProtoHandlers: can't open protocol handlers key, err: 0x00000002"}},
   };
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     ProtoProduct p;
     const std::wstring a = p.Declare(Scheme(L"a"), L"a.exe");
     p.Set(a, L"Descr", L"a");
@@ -155,11 +149,11 @@ TEST(ProtoHandlers, ReaderFailures) {
     p.product.SetString(L"Installer\\registry", L"Flag", L"Key=k|Name=n");
     RecordingSink sink;
     qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr)) << c.what;
-    EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines) << c.what;
+    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
+    EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines);
     EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(a), p.product.KeyExists(p.Declaration(a)) ? 1u : 0u);
-    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(bad), 0u) << c.what;
-    EXPECT_THAT(installer.Registry().Table(), IsEmpty()) << c.what;
+    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(bad), 0u);
+    EXPECT_THAT(installer.Registry().Table(), IsEmpty());
   }
 }
 

@@ -67,11 +67,13 @@ TEST(VantorTmProfiles, BuildsTheStoreFromProfilesXmlAndTearsDown) {
   }
 }
 
-// Each way to end without a store and without the framework, with its one
-// line: no identity library (an empty name is none either; its error is
-// whatever the system left), one that cannot be loaded, a framework that
-// gives no root, and an unknown Windows version (which counts as old)
-// without the runtime library in the product folder.
+// Each way to end without a store, with its line: no identity library (an
+// empty name is none either; its error is whatever the system left), one
+// that cannot be loaded, a framework that gives no root, an unknown Windows
+// version (which counts as old) without the runtime library in the product
+// folder, and each step of building the store that fails. A framework that
+// gave a root stays loaded while the context lives, and the context has said
+// which profiles.xml it processed.
 TEST(VantorTmProfiles, EndsWithoutAStore) {
   struct Case {
     const wchar_t* variable;  // set to `value` (null: unset) for the case
@@ -89,6 +91,10 @@ TEST(VantorTmProfiles, EndsWithoutAStore) {
       {nullptr, nullptr, L"bin/product_info.dll", "Vantor init failed, err = 800001C4"},
       {L"VTCORE_FAULT", L"load", nullptr, "Vantor init failed, err = 8000004B"},
       {nullptr, nullptr, nullptr, "oxa::Exception occurred: 0x80010112 \\(.+\\)", &WindowsVersionUnknown},
+      {L"VTCORE_FAULT", L"create", nullptr, "CreateRegistry failed, err = 8000004B"},  // the store object is refused
+      {L"VTCORE_FAULT", L"create-empty", nullptr, "CreateRegistry failed, err = 800000C7"},  // success, no object
+      {L"VTCORE_FAULT", L"property=0x2040004A", nullptr, "CreateRegistry failed, err = 8000004B"},  // the last one
+      {L"VTCORE_FAULT", L"complete", nullptr, "CreateRegistry failed, err = 8000004B"},
   };
   int index = 0;
   for (const Case& c : cases) {
@@ -101,42 +107,21 @@ TEST(VantorTmProfiles, EndsWithoutAStore) {
     }
     std::optional<ScopedVariable> variable;
     if (c.variable) variable.emplace(c.variable, c.value);
+    const bool loaded = std::string(c.line).rfind("CreateRegistry", 0) == 0;
     MsiSession session;
     {
       VantorTmProfiles profiles(session.Handle(), c.version);
       EXPECT_EQ(profiles.Store(), nullptr);
-      EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-    }
-    const auto lines = ContextLines(session);
-    ASSERT_EQ(lines.size(), 1u) << Printable(lines);
-    EXPECT_TRUE(FullMatch(lines[0], (std::string("\\[VantorTmProfiles\\]\t") + c.line).c_str())) << Printable(lines);
-  }
-}
-
-// Each step of building the store that fails: the framework stays loaded
-// while the context lives.
-TEST(VantorTmProfiles, StoreThatCannotBeBuilt) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"create", L"8000004B"},               // the store object is refused
-      {L"create-empty", L"800000C7"},         // success without an object
-      {L"property=0x2040004A", L"8000004B"},  // the last property is refused
-      {L"complete", L"8000004B"},
-  };
-  int index = 0;
-  for (const auto& [fault, code] : cases) {
-    ProfileProduct product(TestName() + std::to_wstring(index++));
-    ScopedVariable faultVariable(L"VTCORE_FAULT", fault);
-    MsiSession session;
-    {
-      VantorTmProfiles profiles(session.Handle());
-      EXPECT_EQ(profiles.Store(), nullptr) << code;
-      EXPECT_NE(ProcessFrameworkRoot(), nullptr) << code;
+      EXPECT_EQ(ProcessFrameworkRoot() != nullptr, loaded);
     }
     EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-    EXPECT_THAT(ContextLines(session),
-                ElementsAre(L"[VantorTmProfiles]\tprocessing profiles.xml : " + product.XmlPath(),
-                            std::wstring(L"[VantorTmProfiles]\tCreateRegistry failed, err = ") + code))
-        << code;
+    auto lines = ContextLines(session);
+    if (loaded && !lines.empty()) {
+      EXPECT_EQ(lines.front(), L"[VantorTmProfiles]\tprocessing profiles.xml : " + product.XmlPath());
+      lines.erase(lines.begin());
+    }
+    ASSERT_EQ(lines.size(), 1u) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines[0], (std::string("\\[VantorTmProfiles\\]\t") + c.line).c_str())) << Printable(lines);
   }
 }
 
