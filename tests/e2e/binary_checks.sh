@@ -9,10 +9,7 @@ x64_build=${1:?x64 build dir}
 x86_build=${2:-}
 failures=0
 
-fail() {
-  echo "FAIL: $*"
-  failures=$((failures + 1))
-}
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Windows system DLLs: the names of Wine's builtin PE libraries.
 system_dlls=$(ls /usr/lib/x86_64-linux-gnu/wine/x86_64-windows /usr/lib/wine/x86_64-windows \
