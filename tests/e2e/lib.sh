@@ -13,10 +13,7 @@ E2E_FAILURES=0
 rm -rf "$E2E_WORK"
 mkdir -p "$E2E_WORK"
 
-e2e_fail() {
-  echo "FAIL: $*"
-  E2E_FAILURES=$((E2E_FAILURES + 1))
-}
+e2e_fail() { echo "FAIL: $*"; E2E_FAILURES=$((E2E_FAILURES + 1)); }
 
 # e2e_package NAME: builds the product package into the work folder. wixl
 # takes only relative SourceFile paths, so it runs in the build tree.
@@ -41,12 +38,8 @@ e2e_msiexec() {
 
 # e2e_expect LOG ERE WHAT / e2e_expect_not LOG ERE WHAT: a line of the log
 # matches (does not match) the extended regular expression.
-e2e_expect() {
-  grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: no line matches /$2/ in $1"
-}
-e2e_expect_not() {
-  ! grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: unexpected line /$2/ in $1"
-}
+e2e_expect() { grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: no line matches /$2/ in $1"; }
+e2e_expect_not() { ! grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: unexpected line /$2/ in $1"; }
 
 # e2e_lines LOG ERE: the matching lines, for order checks.
 e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
@@ -55,9 +48,7 @@ e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
 # full path: see wine_program in wine-env.sh).
 reg_exe() { wine_program reg "$@" </dev/null 2>&1 | tr -d '\r'; }
 
-reg_add() {  # KEY [reg add arguments]
-  reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"
-}
+reg_add() { reg_exe add "$@" /f >/dev/null || e2e_fail "reg add $*"; }  # KEY [reg add arguments]
 
 # reg_value KEY NAME: "TYPE DATA" of a value ("" for the default value), or
 # nothing when it is absent.
@@ -77,21 +68,13 @@ expect_value() {  # WHAT KEY NAME "TYPE DATA"
 key_exists() { wine_program reg query "$1" </dev/null >/dev/null 2>&1; }
 
 e2e_finish() {
-  if [ "$E2E_FAILURES" -eq 0 ]; then
-    echo "$E2E_NAME: passed"
-    exit 0
-  fi
+  [ "$E2E_FAILURES" -eq 0 ] && { echo "$E2E_NAME: passed"; exit 0; }
   echo "$E2E_NAME: $E2E_FAILURES check(s) failed; logs in $E2E_WORK"
   exit 1
 }
 
 # e2e_same WHAT ACTUAL EXPECTED: the two texts are the same.
-e2e_same() {
-  [ "$2" = "$3" ] || e2e_fail "$1:
-$2
-instead of
-$3"
-}
+e2e_same() { [ "$2" = "$3" ] || e2e_fail "$1:"$'\n'"$2"$'\n'"instead of"$'\n'"$3"; }
 
 # e2e_store PROFILES_XML_WIN: the profile store of that profiles.xml as
 # vtstore.exe, a process of its own, prints it.

@@ -4,6 +4,7 @@
 #include "Custom_Actions/qvrinst/installer.h"
 #include "platform/util/scoped_reg_key.h"
 
+#include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/registry_guards.h"
 #include "tests/support/test_product.h"
@@ -11,9 +12,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <cwchar>
-#include <memory>
+#include <list>
 #include <string>
+#include <tuple>
 #include <vector>
 
 namespace {
@@ -21,25 +22,18 @@ namespace {
 using qvrtest::KeyExists;
 using qvrtest::ReadSz;
 using qvrtest::RecordingSink;
+using qvrtest::TestName;
 using qvrtest::ScopedKeyLock;
 using qvrtest::TestProduct;
 using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Key;
 
-std::wstring TestName() {
-  const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-  const std::string name = std::string(info->test_suite_name()) + "." + info->name();
-  return std::wstring(name.begin(), name.end());
-}
-
 // A scheme no other test program uses: "qvrt", the process id, `tag`, and
 // 'x' up to `length` characters.
 std::wstring Scheme(const std::wstring& tag, std::size_t length = 0) {
-  wchar_t pid[16];
-  std::swprintf(pid, 16, L"%lx", GetCurrentProcessId());
-  std::wstring scheme = L"qvrt" + std::wstring(pid) + tag;
-  if (scheme.size() < length) scheme.append(length - scheme.size(), L'x');
+  std::wstring scheme = L"qvrt" + std::to_wstring(GetCurrentProcessId()) + tag;
+  scheme.resize(std::max(length, scheme.size()), L'x');
   return scheme;
 }
 
@@ -65,7 +59,7 @@ class ProtoProduct {
 
   // Declares `scheme` with a command, when one is given.
   std::wstring Declare(const std::wstring& scheme, const wchar_t* command = nullptr) {
-    guards_.push_back(std::make_unique<qvrtest::ScopedKeyTree>(HKEY_CLASSES_ROOT, scheme));
+    guards_.emplace_back(HKEY_CLASSES_ROOT, scheme);
     product.CreateKey(Declaration(scheme));
     if (command) Set(scheme, L"Command", command);
     return scheme;
@@ -78,7 +72,7 @@ class ProtoProduct {
   TestProduct product;
 
  private:
-  std::vector<std::unique_ptr<qvrtest::ScopedKeyTree>> guards_;
+  std::list<qvrtest::ScopedKeyTree> guards_;
 };
 
 TEST(ProtoHandlers, RegisterAndRemove) {
@@ -92,11 +86,7 @@ TEST(ProtoHandlers, RegisterAndRemove) {
   p.Set(b, L"Command", L"%ProgramFiles%\\QVR\\qvr.exe %1", REG_EXPAND_SZ);
   p.Set(longest, L"Descr", L"%SystemRoot%");
   // Whatever the scheme's key already holds stays through registration.
-  HKEY existing = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, (a + L"\\DefaultIcon").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &existing, nullptr),
-            ERROR_SUCCESS);
-  RegCloseKey(existing);
+  ASSERT_EQ(qvr::ScopedRegKey().Create(HKEY_CLASSES_ROOT, (a + L"\\DefaultIcon").c_str(), KEY_READ), ERROR_SUCCESS);
 
   RecordingSink sink;
   qvr::Installer installer;
@@ -109,7 +99,6 @@ TEST(ProtoHandlers, RegisterAndRemove) {
   sink.lines.clear();
   ASSERT_TRUE(installer.RegisterProtoHandlers());
   ASSERT_TRUE(installer.RegisterProtoHandlers());  // again over its own keys
-  EXPECT_THAT(sink.lines, IsEmpty());
   EXPECT_EQ(Registered(a), L"URL:QVR protocol||\"C:\\Program Files\\QVR\\qvr.exe\" \"%1\"");
   EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, a + L"\\DefaultIcon"));
   // Unexpanded, written as REG_SZ; a missing description is an empty one.
@@ -124,8 +113,8 @@ TEST(ProtoHandlers, RegisterAndRemove) {
   EXPECT_THAT(sink.lines, IsEmpty());
 }
 
-// Each bad declaration ends the reading before the registry values; the
-// scheme read before it stays read.
+// Each bad declaration, and a missing declaration key, ends the reading
+// before the registry values; a scheme read before it stays read.
 TEST(ProtoHandlers, ReaderFailures) {
   const std::wstring bad = Scheme(L"b");
   const std::wstring noCommand = L"ReadProtoHandlers: protocol handler " + bad + L" has no command";
@@ -144,33 +133,32 @@ TEST(ProtoHandlers, ReaderFailures) {
       // A scheme of 25 characters does not fit the name buffer.
       {"25 characters", [](ProtoProduct& p, const std::wstring& s) { p.Declare(s + std::wstring(25 - s.size(), L'x')); },
        {L"ReadProtoHandlers: can't enum protocol handlers root key, err: 0x000000ea"}},
+      {"no key",
+       [](ProtoProduct& p, const std::wstring&) {
+         SHDeleteKeyW(HKEY_LOCAL_MACHINE, p.product.KeyOf(L"Installer\\ProtoHandlers").c_str());
+       },
+       {L"ReadProtoHandlers: can't open protocol handlers key, err: 0x00000002"}},
   };
-  RecordingSink sink;
   for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
     ProtoProduct p;
     const std::wstring a = p.Declare(Scheme(L"a"), L"a.exe");
     p.Set(a, L"Descr", L"a");
     c.declare(p, bad);
     if (p.product.KeyExists(p.Declaration(bad))) p.Set(bad, L"Descr", L"b");
     p.product.SetString(L"Installer\\registry", L"Flag", L"Key=k|Name=n");
-    sink.lines.clear();
+    RecordingSink sink;
     qvr::Installer installer;
-    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr)) << c.what;
-    EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines) << c.what;
-    EXPECT_THAT(installer.ProtoHandlers().ProtoHandlers(), ElementsAre(Key(a))) << c.what;
-    EXPECT_THAT(installer.Registry().Table(), IsEmpty()) << c.what;
+    EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
+    EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines);
+    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(a), p.product.KeyExists(p.Declaration(a)) ? 1u : 0u);
+    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(bad), 0u);
+    EXPECT_THAT(installer.Registry().Table(), IsEmpty());
   }
-
-  ProtoProduct p;
-  SHDeleteKeyW(HKEY_LOCAL_MACHINE, p.product.KeyOf(L"Installer\\ProtoHandlers").c_str());
-  sink.lines.clear();
-  qvr::Installer installer;
-  EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
-  EXPECT_THAT(sink.Texts(qvr::kLogError),
-              ElementsAre(L"ReadProtoHandlers: can't open protocol handlers key, err: 0x00000002"));
 }
 
-// (What it writes is read back after every registration.)
+// The value writer's failure: what it writes is read back after every
+// registration above.
 TEST(ProtoHandlers, SetStringValueIntoAKeyOpenedForReading) {
   TestProduct product(TestName());
   product.CreateKey(L"v");
@@ -182,6 +170,9 @@ TEST(ProtoHandlers, SetStringValueIntoAKeyOpenedForReading) {
               ElementsAre(L"SetStringValue: failed to set param Name with value value, err: 0x5"));
 }
 
+// A key that cannot be created, or a tree that cannot be deleted, stops the
+// operation at that scheme: the schemes before it are done, those after it
+// are not visited.
 TEST(ProtoHandlers, WriteFailuresStopAtTheFailingScheme) {
   ProtoProduct p;
   const std::wstring a = p.Declare(Scheme(L"a"), L"a.exe");
@@ -190,36 +181,24 @@ TEST(ProtoHandlers, WriteFailuresStopAtTheFailingScheme) {
   RecordingSink sink;
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-
-  const std::pair<std::wstring, const wchar_t*> creations[] = {
-      {b, L"RegisterProtoHandlers: can't create proto handler root key, err: 0x00000005"},
-      {b + L"\\shell\\open\\command", L"RegisterProtoHandlers: can't create proto handler command key, err: 0x00000005"},
+  const std::tuple<bool, std::wstring, const wchar_t*> cases[] = {
+      {true, b, L"RegisterProtoHandlers: can't create proto handler root key, err: 0x00000005"},
+      {true, b + L"\\shell\\open\\command",
+       L"RegisterProtoHandlers: can't create proto handler command key, err: 0x00000005"},
+      // The tree of b holds a key that cannot be opened.
+      {false, b + L"\\shell", L"UnRegisterProtoHandlers: can't delete proto handler root key, err: 0x00000005"},
   };
-  for (const auto& [locked, line] : creations) {
+  for (const auto& [registering, locked, line] : cases) {
+    ASSERT_TRUE(registering || installer.RegisterProtoHandlers());
     const ScopedKeyLock lock(HKEY_CLASSES_ROOT, locked);
     ASSERT_TRUE(lock.Locked());
     sink.lines.clear();
-    EXPECT_FALSE(installer.RegisterProtoHandlers());
+    EXPECT_FALSE(registering ? installer.RegisterProtoHandlers() : installer.UnRegisterProtoHandlers());
     EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(line));
-    EXPECT_EQ(Registered(a), L"||a.exe");
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, c));
+    EXPECT_EQ(Registered(a), registering ? L"||a.exe" : L"-|-|-");
+    EXPECT_TRUE(registering || KeyExists(HKEY_CLASSES_ROOT, b));
+    EXPECT_EQ(KeyExists(HKEY_CLASSES_ROOT, c), !registering);
   }
-
-  ASSERT_TRUE(installer.RegisterProtoHandlers());
-  {
-    // The tree of b holds a key that cannot be opened.
-    const ScopedKeyLock lock(HKEY_CLASSES_ROOT, b + L"\\shell");
-    ASSERT_TRUE(lock.Locked());
-    sink.lines.clear();
-    EXPECT_FALSE(installer.UnRegisterProtoHandlers());
-    EXPECT_THAT(sink.Texts(qvr::kLogError),
-                ElementsAre(L"UnRegisterProtoHandlers: can't delete proto handler root key, err: 0x00000005"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, a));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, b));
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, c));  // not visited
-  }
-  EXPECT_TRUE(installer.UnRegisterProtoHandlers());
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, c));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -24,7 +25,8 @@ using task_profiles_test::ScopedVariable;
 using task_profiles_test::TestName;
 using testing::ElementsAre;
 
-// The context's lines, without their time-stamp prefix.
+// The context's lines, each checked for the log writer's time-stamped prefix
+// and returned without it.
 std::vector<std::wstring> ContextLines(const MsiSession& session) {
   std::vector<std::wstring> lines;
   for (const auto& line : session.Lines()) {
@@ -35,169 +37,98 @@ std::vector<std::wstring> ContextLines(const MsiSession& session) {
   return lines;
 }
 
-// A context that ends without a store and without the framework: the
-// session holds `pattern`, the one line.
-void ExpectNoStore(const wchar_t* ofWhat, const char* pattern,
-                   qvr::WindowsVersionQuery version = &qvr::QueryWindowsVersionNumber) {
-  SCOPED_TRACE(testing::PrintToString(ofWhat));
-  MsiSession session;
-  {
-    VantorTmProfiles profiles(session.Handle(), version);
-    EXPECT_EQ(profiles.Store(), nullptr);
-    EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-  }
-  const auto lines = ContextLines(session);
-  ASSERT_EQ(lines.size(), 1u) << Printable(lines);
-  EXPECT_TRUE(FullMatch(lines[0], (std::string("\\[VantorTmProfiles\\]\t") + pattern).c_str())) << Printable(lines);
-}
-
-TEST(VantorTmProfiles, WithoutProductInfoDllThereIsNoStore) {
-  {
-    ScopedVariable unset(L"ProductInfoDLL", nullptr);
-    ExpectNoStore(L"unset", "GetEnvironmentVariableW failed, err = 203");
-  }
-  // Set but empty is no library either; the error is whatever the system
-  // left, since an empty value is no failure to it.
-  ScopedVariable empty(L"ProductInfoDLL", L"");
-  ExpectNoStore(L"empty", "GetEnvironmentVariableW failed, err = [0-9]+");
-}
-
-TEST(VantorTmProfiles, BuildsTheStoreFromProfilesXmlAndTearsDown) {
-  ProfileProduct product(TestName());
-  const std::wstring frameworkPath = product.Folder() + L"\\vtcore.dll";
-  MsiSession session;
-  {
-    VantorTmProfiles profiles(session.Handle());
-    ASSERT_NE(profiles.Store(), nullptr) << Printable(session.Lines());
-    EXPECT_EQ(profiles.RuntimeModule(), nullptr) << "the harness prefix reports Windows 10";
-    EXPECT_NE(GetModuleHandleW(frameworkPath.c_str()), nullptr) << "the product's copy is the one loaded";
-    EXPECT_NE(ProcessFrameworkRoot(), nullptr);
-  }
-  // Store released, framework unloaded, root forgotten.
-  EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-  EXPECT_EQ(GetModuleHandleW(frameworkPath.c_str()), nullptr);
-  EXPECT_THAT(ContextLines(session),
-              ElementsAre(L"[VantorTmProfiles]\tprocessing profiles.xml : " + product.XmlPath(),
-                          L"[VantorTmProfiles]\tCreate registry node from profiles.xml : " + product.XmlPath()));
-  // The new store was written out with the declared tree.
-  EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 1u);
-  EXPECT_EQ(product.StoredDword("tasks\\Old", "installed"), 1u);
-}
-
-TEST(VantorTmProfiles, FrameworkThatGivesNoRoot) {
-  {
-    ProfileProduct product(TestName() + L"Missing");
-    DeleteFileW((product.Folder() + L"\\vtcore.dll").c_str());
-    ExpectNoStore(L"vtcore.dll missing", "Vantor init failed, err = 800001C1");
-  }
-  {
-    // A library that loads but is no framework.
-    ProfileProduct product(TestName() + L"NoExport");
-    ASSERT_TRUE(CopyFileW(qvrtest::BuildPath(L"bin/product_info.dll").c_str(),
-                          (product.Folder() + L"\\vtcore.dll").c_str(), FALSE));
-    ExpectNoStore(L"vtcore.dll without VantorLoad", "Vantor init failed, err = 800001C4");
-  }
-  ProfileProduct product(TestName() + L"Failing");
-  ScopedVariable fault(L"VTCORE_FAULT", L"load");
-  ExpectNoStore(L"VantorLoad failing", "Vantor init failed, err = 8000004B");
-}
-
-// Each step of building the store that fails: the framework stays loaded
-// while the context lives, and no store is written.
-TEST(VantorTmProfiles, StoreThatCannotBeBuilt) {
-  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
-      {L"create", L"8000004B"},               // the store object is refused
-      {L"create-empty", L"800000C7"},         // success without an object
-      {L"property=0x2040004A", L"8000004B"},  // the last property is refused
-      {L"complete", L"8000004B"},
-  };
-  int index = 0;
-  for (const auto& [fault, code] : cases) {
-    ProfileProduct product(TestName() + std::to_wstring(index++));
-    ScopedVariable faultVariable(L"VTCORE_FAULT", fault);
-    MsiSession session;
-    {
-      VantorTmProfiles profiles(session.Handle());
-      EXPECT_EQ(profiles.Store(), nullptr) << code;
-      EXPECT_NE(ProcessFrameworkRoot(), nullptr) << code;
-    }
-    EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-    EXPECT_THAT(ContextLines(session),
-                ElementsAre(L"[VantorTmProfiles]\tprocessing profiles.xml : " + product.XmlPath(),
-                            std::wstring(L"[VantorTmProfiles]\tCreateRegistry failed, err = ") + code))
-        << code;
-    EXPECT_EQ(GetFileAttributesW(product.StorePath().c_str()), INVALID_FILE_ATTRIBUTES) << code;
-  }
-}
-
-TEST(VantorTmProfiles, ProductInfoThatCannotBeLoadedIsLogged) {
-  ProfileProduct product(TestName());
-  ScopedVariable missing(L"ProductInfoDLL", (product.Folder() + L"\\missing.dll").c_str());
-  ExpectNoStore(L"missing product_info.dll", "oxa::Exception occurred: 0x8001[0-9a-f]{4} \\(.+\\)");
-}
-
-bool WindowsVersion61(std::uint32_t& version) {
-  version = 0x0601;
-  return true;
-}
-bool WindowsVersion100(std::uint32_t& version) {
-  version = 0x0A00;
-  return true;
-}
+bool WindowsVersion61(std::uint32_t& version) { version = 0x0601; return true; }
 bool WindowsVersionUnknown(std::uint32_t&) { return false; }
 
-TEST(VantorTmProfiles, RuntimeLibraryOnlyBelowWindows10) {
+// The product folder's ucrtbase.dll is loaded first on Windows 7, not on
+// Windows 10 (the harness prefix's) even when the product ships one.
+TEST(VantorTmProfiles, BuildsTheStoreFromProfilesXmlAndTearsDown) {
   wchar_t system[MAX_PATH];
   GetSystemDirectoryW(system, MAX_PATH);
-  const std::wstring systemRuntime = std::wstring(system) + L"\\ucrtbase.dll";
-  // The product folder's ucrtbase.dll is loaded first on Windows 7, not on
-  // Windows 10 even when the product ships one.
-  for (const auto& [version, loaded] : {std::pair{&WindowsVersion61, true}, std::pair{&WindowsVersion100, false}}) {
-    ProfileProduct product(TestName() + (loaded ? L"Win7" : L"Win10"));
-    ASSERT_TRUE(CopyFileW(systemRuntime.c_str(), (product.Folder() + L"\\ucrtbase.dll").c_str(), FALSE));
+  for (const bool windows7 : {false, true}) {
+    ProfileProduct product(TestName() + (windows7 ? L"Win7" : L""));
+    ASSERT_TRUE(CopyFileW((std::wstring(system) + L"\\ucrtbase.dll").c_str(),
+                          (product.Folder() + L"\\ucrtbase.dll").c_str(), FALSE));
+    const std::wstring frameworkPath = product.Folder() + L"\\vtcore.dll";
     MsiSession session;
-    VantorTmProfiles profiles(session.Handle(), version);
-    EXPECT_EQ(profiles.RuntimeModule() != nullptr, loaded);
-    EXPECT_NE(profiles.Store(), nullptr) << Printable(session.Lines());
+    {
+      VantorTmProfiles profiles(session.Handle(), windows7 ? &WindowsVersion61 : &qvr::QueryWindowsVersionNumber);
+      ASSERT_NE(profiles.Store(), nullptr) << Printable(session.Lines());
+      EXPECT_EQ(profiles.RuntimeModule() != nullptr, windows7);
+      EXPECT_NE(GetModuleHandleW(frameworkPath.c_str()), nullptr) << "the product's copy is the one loaded";
+      EXPECT_NE(ProcessFrameworkRoot(), nullptr);
+    }
+    // Store released, framework unloaded, root forgotten.
+    EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
+    EXPECT_EQ(GetModuleHandleW(frameworkPath.c_str()), nullptr);
+    EXPECT_THAT(ContextLines(session),
+                ElementsAre(L"[VantorTmProfiles]\tprocessing profiles.xml : " + product.XmlPath(),
+                            L"[VantorTmProfiles]\tCreate registry node from profiles.xml : " + product.XmlPath()));
   }
-  // An unknown version counts as old; without the library the context ends
-  // with the load failure, before the framework is loaded.
-  ProfileProduct product(TestName() + L"Unknown");
-  ExpectNoStore(L"unknown version", "oxa::Exception occurred: 0x80010112 \\(.+\\)", &WindowsVersionUnknown);
-  // The real query: major * 256 + minor of the running system.
-  std::uint32_t version = 0;
-  ASSERT_TRUE(qvr::QueryWindowsVersionNumber(version));
-  EXPECT_EQ(version, 0x0A00u) << "the harness sets its prefix to Windows 10";
 }
 
+// Each way to end without a store, with its line: no identity library (an
+// empty name is none either; its error is whatever the system left), one
+// that cannot be loaded, a framework that gives no root, an unknown Windows
+// version (which counts as old) without the runtime library in the product
+// folder, and each step of building the store that fails. A framework that
+// gave a root stays loaded while the context lives, and the context has
+// first said that it processes profiles.xml.
+TEST(VantorTmProfiles, EndsWithoutAStore) {
+  struct Case {
+    const wchar_t* variable;  // set to `value` (null: unset) for the case
+    const wchar_t* value;
+    const wchar_t* framework;  // copied over the product's vtcore.dll ("": deleted)
+    const char* line;
+    qvr::WindowsVersionQuery version = &qvr::QueryWindowsVersionNumber;
+  };
+  const Case cases[] = {
+      {L"ProductInfoDLL", nullptr, nullptr, "GetEnvironmentVariableW failed, err = 203"},
+      {L"ProductInfoDLL", L"", nullptr, "GetEnvironmentVariableW failed, err = [0-9]+"},
+      {L"ProductInfoDLL", L"C:\\qvr-no-such-folder\\product_info.dll", nullptr,
+       "oxa::Exception occurred: 0x8001[0-9a-f]{4} \\(.+\\)"},
+      {nullptr, nullptr, L"", "Vantor init failed, err = 800001C1"},
+      {nullptr, nullptr, L"bin/product_info.dll", "Vantor init failed, err = 800001C4"},
+      {L"VTCORE_FAULT", L"load", nullptr, "Vantor init failed, err = 8000004B"},
+      {nullptr, nullptr, nullptr, "oxa::Exception occurred: 0x80010112 \\(.+\\)", &WindowsVersionUnknown},
+      {L"VTCORE_FAULT", L"create", nullptr, "CreateRegistry failed, err = 8000004B"},  // the store object is refused
+      {L"VTCORE_FAULT", L"create-empty", nullptr, "CreateRegistry failed, err = 800000C7"},  // success, no object
+      {L"VTCORE_FAULT", L"property=0x2040004A", nullptr, "CreateRegistry failed, err = 8000004B"},  // the last one
+      {L"VTCORE_FAULT", L"complete", nullptr, "CreateRegistry failed, err = 8000004B"},
+  };
+  int index = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    ProfileProduct product(TestName() + std::to_wstring(index++));
+    const std::wstring framework = product.Folder() + L"\\vtcore.dll";
+    if (c.framework) {
+      ASSERT_TRUE(*c.framework ? CopyFileW(qvrtest::BuildPath(c.framework).c_str(), framework.c_str(), FALSE)
+                               : DeleteFileW(framework.c_str()));
+    }
+    std::optional<ScopedVariable> variable;
+    if (c.variable) variable.emplace(c.variable, c.value);
+    const bool loaded = std::string(c.line).rfind("CreateRegistry", 0) == 0;
+    MsiSession session;
+    {
+      VantorTmProfiles profiles(session.Handle(), c.version);
+      EXPECT_EQ(profiles.Store(), nullptr);
+      EXPECT_EQ(ProcessFrameworkRoot() != nullptr, loaded);
+    }
+    EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
+    auto lines = ContextLines(session);
+    if (loaded && !lines.empty()) lines.erase(lines.begin());  // "processing profiles.xml : ..."
+    ASSERT_EQ(lines.size(), 1u) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines[0], (std::string("\\[VantorTmProfiles\\]\t") + c.line).c_str())) << Printable(lines);
+  }
+}
+
+// A directory given with its trailing backslash; one too long to be tried.
 TEST(FrameworkLoader, LoadsFromADirectoryUnlessItsPathIsTooLong) {
-  const std::wstring bin = qvrtest::BuildPath(L"bin");
   {
     qvr::FrameworkLoader loader;
-    loader.Load(bin + L"\\");
-    EXPECT_EQ(loader.Result(), 0);
-    ASSERT_NE(loader.Root(), nullptr);
-    EXPECT_EQ(ProcessFrameworkRoot(), loader.Root());
-
-    // The framework is as strict as the product's: the root creates the
-    // store object and nothing else, and a store has no tree to open before
-    // its creation is completed.
-    qvr::FrameworkObject* root = loader.Root();
-    const auto create = qvr::ObjectEntry<qvr::CreateObjectFn>(root, qvr::kCreateObjectEntry);
-    qvr::FrameworkObject* object = reinterpret_cast<qvr::FrameworkObject*>(1);
-    EXPECT_EQ(create(root, &object, 12, 43003, 0), static_cast<qvr::FrameworkResult>(0x80000001u));
-    EXPECT_EQ(object, nullptr);
-    EXPECT_EQ(create(root, &object, 13, 43004, 0), static_cast<qvr::FrameworkResult>(0x80000100u));
-    ASSERT_EQ(create(root, &object, 13, 43003, 0), 0);
-    ASSERT_NE(object, nullptr);
-    auto* store = static_cast<qvr::ProfileStore*>(object);
-    qvr::StoreHandle handle = 7;
-    EXPECT_EQ(qvr::StoreEntry<qvr::StoreOpenFn>(store, qvr::kStoreOpenEntry)(store, &handle, 0, "", 0),
-              static_cast<qvr::FrameworkResult>(0x8000006Bu));
-    EXPECT_EQ(qvr::ObjectEntry<qvr::ReleaseObjectFn>(object, qvr::kReleaseObjectEntry)(object), 0);
+    loader.Load(qvrtest::BuildPath(L"bin") + L"\\");
+    EXPECT_NE(loader.Root(), nullptr);
   }
-  EXPECT_EQ(ProcessFrameworkRoot(), nullptr);
-  // Too long to be tried at all.
   qvr::FrameworkLoader tooLong;
   tooLong.Load(L"C:\\" + std::wstring(32000, L'x'));
   EXPECT_EQ(tooLong.Result(), 0);
