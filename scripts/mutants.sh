@@ -194,7 +194,7 @@ table() {
 
 @ 26 platform/product_info/product_info.cpp
 = the current directory is searched for product_info.dll before the module's folder
-? ProductInfo
+? InitCommonRegKeys|ProductInfo
 -     directories.push_back(std::move(current));
 +     directories.insert(directories.begin(), std::move(current));
 
@@ -236,7 +236,7 @@ table() {
 
 @ 33 platform/product_info/common_reg_keys.cpp
 = the self-unregistration key path names the Selfregs key
-? CommonRegKeys|Plugin
+? PluginDeclarations|Plugin
 -   keys[kSelfunregsKey] = installer + L"\\Selfunregs";
 +   keys[kSelfunregsKey] = installer + L"\\Selfregs";
 
