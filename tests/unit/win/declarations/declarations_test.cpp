@@ -45,19 +45,24 @@ TEST(Declarations, EachReaderFailsOrSkipsByItsOwnRules) {
     product.CreateDeclarationKeys();
     product.CreateKey(L"environment");
     const std::wstring key = std::wstring(L"Installer\\") + c.key;
-    // A good declaration before the bad one ("A" < "Bad" < "nnn...").
-    product.SetString(key, L"A", std::wstring(c.key) == L"registry" ? L"Key=k" : L"tasks\\A");
+    // Good declarations before and after the bad one: a skip goes on to the next.
+    const wchar_t* good = std::wstring(c.key) == L"registry" ? L"Key=k" : L"tasks\\A";
+    product.SetString(key, L"A", good);
     product.SetString(key, c.name.c_str(), c.data, c.type);
+    product.SetString(key, L"Z", good);
     qvrtest::RecordingSink sink;
     qvr::Installer installer;
     EXPECT_EQ(installer.Initialize(&sink, L"kis", nullptr), c.initialized);
     EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(c.line));
-    const std::size_t read = std::wstring(c.key) == L"profiles"   ? installer.Profiles().Table().count(L"A")
-                             : std::wstring(c.key) == L"registry" ? installer.Registry().Table().count(L"A")
-                             : std::wstring(c.key) == L"Selfregs"
-                                 ? installer.Plugins().Commands(qvr::PluginDirection::kRegister).count(L"A")
-                                 : installer.Plugins().Commands(qvr::PluginDirection::kUnregister).count(L"A");
-    EXPECT_EQ(read, 1u);
+    for (const wchar_t* name : {L"A", L"Z"}) {
+      const std::size_t read =
+          std::wstring(c.key) == L"profiles"   ? installer.Profiles().Table().count(name)
+          : std::wstring(c.key) == L"registry" ? installer.Registry().Table().count(name)
+          : std::wstring(c.key) == L"Selfregs"
+              ? installer.Plugins().Commands(qvr::PluginDirection::kRegister).count(name)
+              : installer.Plugins().Commands(qvr::PluginDirection::kUnregister).count(name);
+      EXPECT_EQ(read, *name == L'A' || c.initialized ? 1u : 0u) << testing::PrintToString(name);
+    }
   }
 }
 

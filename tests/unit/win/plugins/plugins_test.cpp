@@ -13,7 +13,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <shlwapi.h>
 #include <tlhelp32.h>
 
 #include <sstream>
@@ -22,7 +21,6 @@
 namespace {
 
 using qvr::LaunchResult;
-using qvr::PluginCommandTable;
 using qvr::PluginDirection;
 using qvr::ProcessLauncher;
 using qvrtest::RecordingSink;
@@ -229,42 +227,6 @@ TEST(ProcessLauncher, CallbackThatThrowsBeforeTheStartLeavesNoSuspendedProcess) 
 
 constexpr const wchar_t* kSelfregs = L"Installer\\Selfregs";
 constexpr const wchar_t* kSelfunregs = L"Installer\\Selfunregs";
-
-// A value that cannot be read, or is empty, costs only that declaration, and
-// so does a name too long for one; the key's default value declares nothing.
-// Missing keys give empty tables, and Initialize still succeeds.
-TEST(PluginDeclarations, ReadersKeepWhatTheyCanRead) {
-  TestProduct product(TestName());
-  product.CreateDeclarationKeys();
-  product.CreateKey(L"environment");
-  const std::wstring command = L"C:\\qvr-plugin\\register.exe /s";
-  product.SetString(kSelfregs, L"first", command);
-  product.SetString(kSelfregs, L"blank", L"");
-  product.SetString(kSelfregs, L"expand", command, REG_EXPAND_SZ);
-  product.SetString(kSelfregs, L"", command);
-  product.SetString(kSelfregs, std::wstring(300, L'n').c_str(), command);
-  product.SetString(kSelfregs, L"last", command + L" last");
-  product.SetString(kSelfunregs, L"undo", command);
-  product.SetString(kSelfunregs, L"blank", L"");
-  {
-    RecordingSink sink;
-    qvr::Installer installer;
-    ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-    EXPECT_EQ(installer.Plugins().Commands(PluginDirection::kRegister),
-              (PluginCommandTable{{L"first", command}, {L"last", command + L" last"}}));
-    EXPECT_EQ(installer.Plugins().Commands(PluginDirection::kUnregister), (PluginCommandTable{{L"undo", command}}));
-    EXPECT_TRUE(sink.Has(L"ReadSelfregs: can't enum selfregs key: 0x000000ea"));
-  }
-  for (const wchar_t* key : {kSelfregs, kSelfunregs})
-    ASSERT_EQ(SHDeleteKeyW(HKEY_LOCAL_MACHINE, product.KeyOf(key).c_str()), ERROR_SUCCESS);
-  RecordingSink sink;
-  qvr::Installer installer;
-  EXPECT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  EXPECT_THAT(installer.Plugins().Commands(PluginDirection::kRegister), IsEmpty());
-  EXPECT_THAT(installer.Plugins().Commands(PluginDirection::kUnregister), IsEmpty());
-  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"ReadSelfregs: can't open selfreg key: 0x00000002",
-                                                      L"ReadSelfUnregs: can't open selfunreg key: 0x00000002"));
-}
 
 // The texts of `sink` that start with one of `prefixes`, in order.
 std::vector<std::wstring> Starting(const RecordingSink& sink, std::initializer_list<const wchar_t*> prefixes) {

@@ -71,44 +71,6 @@ class RegistryProduct {
   TestProduct product;
 };
 
-TEST(RegistryValues, Declarations) {
-  RegistryProduct p;
-  p.Declare(L"Full", L"Root=HKCU|Key=Software\\QvrTest\\x|Name=Flag|Extra=ignored");
-  p.Declare(L"NoRoot", L" ;Key=Software\\x|Name=Flag|");
-  p.Declare(L"NoName", L"Root=HKU|Key=k");
-  p.Declare(L"NoEquals", L"Root=HKCR|Key");
-  p.Declare(L"Spaced", L"Root =HKCR|Key=a b|Name= n ");
-  p.product.SetString(kDeclarations, L"", L"");  // the key's default value declares nothing
-  const std::wstring longest(255, L'd');
-  p.Declare(longest, L"Name=long");
-
-  RecordingSink sink;
-  qvr::Installer installer;
-  ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
-  const auto& table = installer.Registry().Table();
-  ASSERT_EQ(table.size(), 5u);
-  EXPECT_FALSE(table.count(L"NoEquals"));  // left out silently, the others read
-
-  const auto& full = table.at(L"Full");
-  EXPECT_EQ(full.root, L"HKCU");
-  EXPECT_EQ(full.key, L"Software\\QvrTest\\x");
-  EXPECT_EQ(full.name, L"Flag");
-  EXPECT_FALSE(full.installed);
-  EXPECT_EQ(table.at(L"NoRoot").root, L"");
-  EXPECT_EQ(table.at(L"NoRoot").key, L"Software\\x");
-  EXPECT_EQ(table.at(L"NoName").name, L"");
-  // "Root " is not "Root"; values keep their blanks.
-  EXPECT_EQ(table.at(L"Spaced").root, L"");
-  EXPECT_EQ(table.at(L"Spaced").name, L" n ");
-  EXPECT_EQ(table.at(longest).name, L"long");
-
-  EXPECT_THAT(sink.Texts(qvr::kLogInfo),
-              Contains(L"ReadRegistry: registry Full = Root=HKCU|Key=Software\\QvrTest\\x|Name=Flag|Extra=ignored"));
-  EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadRegistry: registry NoRoot =  ;Key=Software\\x|Name=Flag|"));
-  EXPECT_FALSE(sink.Has(L"NoEquals"));
-  EXPECT_THAT(sink.Texts(qvr::kLogError), IsEmpty());
-}
-
 // Which flags a type sets is the plan's (tested natively); this shows where
 // and how they are written.
 TEST(RegistryValues, FlagsWrittenUnderEachRoot) {
@@ -128,11 +90,20 @@ TEST(RegistryValues, FlagsWrittenUnderEachRoot) {
   p.Declare(L"Deep", p.Below(L"a\\b\\c", L"Deep"));
   p.Declare(L"Off", p.Below(L"Off", L"Off"));
   p.product.SetString(L"Flags\\Off", L"Off", L"text");
-  p.Feature(L"F1", L"vmobpc", L"Lm Cu Cr Hku Lower Default Deep");
+  // The longest name a declaration can have; a text that is no list and the
+  // key's default value declare nothing, silently.
+  const std::wstring longest(255, L'd');
+  p.Declare(longest, L"Key=" + p.FlagKey(L"Long") + L"|Name=Long|Extra=ignored");
+  p.Declare(L"NoEquals", L"Root=HKCR|Key");
+  p.Declare(L"", L"");
+  p.Feature(L"F1", L"vmobpc", L"Lm Cu Cr Hku Lower Default Deep NoEquals " + longest);
 
   RecordingSink sink;
   qvr::Installer installer;
   ASSERT_TRUE(installer.Initialize(&sink, L"vmobpc", nullptr));
+  EXPECT_TRUE(sink.Has(L"ReadRegistry: registry Cu = Root=HKCU|Key=Software\\QvrTest\\" + name + L"|Name=Cu"));
+  EXPECT_FALSE(sink.Has(L"NoEquals"));
+  EXPECT_THAT(sink.Texts(qvr::kLogError), IsEmpty());
   sink.lines.clear();
   ASSERT_TRUE(installer.ActivateRegistry(L"vmobpc"));
 
@@ -149,6 +120,7 @@ TEST(RegistryValues, FlagsWrittenUnderEachRoot) {
   EXPECT_THAT(ReadDword(HKEY_LOCAL_MACHINE, p.FlagKey(L"a\\b\\c"), L"Deep"), Optional(1u));
   // Not requested: 0, over a value of another type.
   EXPECT_THAT(ReadDword(HKEY_LOCAL_MACHINE, p.FlagKey(L"Off"), L"Off"), Optional(0u));
+  EXPECT_THAT(ReadDword(HKEY_LOCAL_MACHINE, p.FlagKey(L"Long"), L"Long"), Optional(1u));
 
   const auto info = sink.Texts(qvr::kLogInfo);
   EXPECT_THAT(info, Contains(L"ActivateRegistry: registry value Lm requested by feature F1"));
@@ -165,7 +137,7 @@ TEST(RegistryValues, FlagsWrittenUnderEachRoot) {
     if (text.rfind(L"WriteRegistry: setting value ", 0) == 0) settings.push_back(text.substr(29));
   EXPECT_THAT(settings, ElementsAre(L"Cr to installed", L"Cu to installed", L"Deep to installed", L" to installed",
                                     L"Hku to installed", L"On to installed", L"Lower to installed",
-                                    L"Off to not installed"));
+                                    L"Off to not installed", L"Long to installed"));
 
   ASSERT_TRUE(installer.DeactivateRegistry(L"vmobpc"));
   EXPECT_THAT(ReadDword(HKEY_LOCAL_MACHINE, p.FlagKey(L"Lm"), L"On"), Optional(0u));

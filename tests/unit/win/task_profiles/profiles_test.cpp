@@ -118,97 +118,58 @@ TEST(Profiles, EmptyTableWritesNothingAndNoStoreFails) {
               testing::ElementsAre(L"WriteProfiles: profiles are empty!", L"WriteProfiles: profiles are empty!"));
 }
 
+// A fault of the store, a profile whose node profiles.xml does not declare
+// and a path without a narrow form each stop the writer at that profile: the
+// ones before it keep their new state, the ones after it are left.
 TEST(Profiles, StoreFailuresKeepTheProfilesWrittenBefore) {
-  // A profile whose node profiles.xml does not declare: the store cannot
-  // open it; the one before it keeps its new state, the one after is left.
-  {
-    ProfileProduct product(TestName() + L"Open");
-    product.DeclareProfile(L"A", L"tasks\\Scan");
-    product.DeclareProfile(L"B", L"tasks\\Gone");
-    product.DeclareProfile(L"C", L"tasks\\Update");
-    product.AddFeature(L"F1", L"T", L"A B C");
-    {
-      ProfileRun run(L"T");
-      EXPECT_FALSE(run.Installer().ActivateProfiles(L"T"));
-      EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"),
-                  testing::ElementsAre(L"WriteProfiles: can't open profile tasks\\Gone: 0x8000d001"));
-      EXPECT_FALSE(run.Sink().Has(L"setting profile C"));
-    }
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
-    EXPECT_EQ(product.StoredDword("tasks\\Update", "installed"), std::nullopt);
-  }
-
   struct Case {
     const wchar_t* fault;
     const wchar_t* disabledTypes;
+    const wchar_t* extraPath;  // of profile Sz, between Scan and Update
     const wchar_t* line;
     std::optional<std::uint32_t> scanInstalled;
   };
   const Case cases[] = {
-      {L"set=installed", L"", L"WriteProfiles: can't set value installed for profile tasks\\Scan: 0x8000004b",
+      {L"", L"", L"tasks\\Gone", L"WriteProfiles: can't open profile tasks\\Gone: 0x8000d001", 1u},
+      {L"", L"", L"tasks\\\x4E2D",
+       L"WriteProfiles: path tasks\\\x4E2D of profile Sz has no form in the current character set", 1u},
+      {L"set=installed", L"", nullptr, L"WriteProfiles: can't set value installed for profile tasks\\Scan: 0x8000004b",
        std::nullopt},
-      {L"open=def", L"T", L"WriteProfiles: can't open default key for profile tasks\\Scan: 0x8000004b", 1u},
-      {L"set=enabled", L"T", L"WriteProfiles: can't set value enabled for profile tasks\\Scan: 0x8000004b", 1u},
+      {L"open=def", L"T", nullptr, L"WriteProfiles: can't open default key for profile tasks\\Scan: 0x8000004b", 1u},
+      {L"set=enabled", L"T", nullptr, L"WriteProfiles: can't set value enabled for profile tasks\\Scan: 0x8000004b",
+       1u},
       // Old fails first: Scan is not reached.
-      {L"delete=installed", L"", L"WriteProfiles: can't remove value installed for profile tasks\\Old: 0x8000004b",
-       std::nullopt},
+      {L"delete=installed", L"", nullptr,
+       L"WriteProfiles: can't remove value installed for profile tasks\\Old: 0x8000004b", std::nullopt},
   };
   int index = 0;
   for (const Case& c : cases) {
+    SCOPED_TRACE(testing::PrintToString(c.line));
     ProfileProduct product(TestName() + std::to_wstring(index++));
     // Old (not requested) sorts before Scan (requested), Update after both.
     product.DeclareProfile(L"Old", L"tasks\\Old");
     product.DeclareProfile(L"Scan", L"tasks\\Scan");
+    if (c.extraPath) product.DeclareProfile(L"Sz", c.extraPath);
     product.DeclareProfile(L"Update", L"tasks\\Update");
-    product.AddFeature(L"F1", L"T", L"Scan Update", c.disabledTypes);
+    product.AddFeature(L"F1", L"T", L"Scan Sz Update", c.disabledTypes);
     {
       ProfileRun run(L"T");
       ScopedVariable fault(L"VTCORE_FAULT", c.fault);
-      EXPECT_FALSE(run.Installer().ActivateProfiles(L"T")) << testing::PrintToString(c.fault);
+      EXPECT_FALSE(run.Installer().ActivateProfiles(L"T"));
       EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"), testing::ElementsAre(c.line));
     }
-    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), c.scanInstalled) << testing::PrintToString(c.fault);
+    EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), c.scanInstalled);
     EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 1u);
     EXPECT_EQ(product.StoredDword("tasks\\Update", "installed"), std::nullopt) << "left untouched";
   }
 }
 
-TEST(Profiles, PathWithoutNarrowFormStopsTheWriter) {
-  ProfileProduct product(TestName());
-  product.DeclareProfile(L"A", L"tasks\\Scan");
-  product.DeclareProfile(L"Z", L"tasks\\\x4E2D");
-  product.AddFeature(L"F1", L"T", L"A Z");
-  {
-    ProfileRun run(L"T");
-    EXPECT_FALSE(run.Installer().ActivateProfiles(L"T"));
-    EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"),
-                testing::ElementsAre(L"WriteProfiles: path tasks\\\x4E2D of profile Z has no form in the current "
-                                     L"character set"));
-  }
-  EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), 1u);
-}
-
-// The action itself without a store, or on a handle that is no
-// installation's: it fails and changes nothing.
-TEST(Profiles, ActionWithoutAStoreOrASessionChangesNothing) {
+// CustomActionData that cannot be read is not empty data, which would
+// remove the stored type: the action fails and changes nothing.
+TEST(Profiles, ActionWithoutASessionChangesNothing) {
   ProfileProduct product(TestName());
   product.DeclareProfile(L"Scan", L"tasks\\Scan");
   product.AddFeature(L"Antivirus", L"A", L"Scan");
-  {
-    ScopedVariable fault(L"VTCORE_FAULT", L"complete");
-    qvrtest::MsiSession session;
-    session.SetProperty(L"CustomActionData", L"ProductType=A|Profiles=1");
-    EXPECT_EQ(qvr::ProductActivate(session.Handle()), 1603u);
-    const auto lines = session.Lines();
-    EXPECT_TRUE(qvrtest::AnyMatch(
-        lines, qvrtest::kLinePrefix + std::string("\\[VantorTmProfiles\\]\\tCreateRegistry failed, err = 8000004B")))
-        << Printable(lines);
-    EXPECT_FALSE(qvrtest::AnyMatch(lines, "ActivateProduct entry point")) << Printable(lines);
-    ASSERT_FALSE(lines.empty());
-    EXPECT_TRUE(qvrtest::FullMatch(lines.back(), qvrtest::EndRecord("MsiProductActivate", 3).c_str()));
-  }
-  // CustomActionData that cannot be read is not empty data, which would
-  // remove the stored type.
   product.Product().SetString(L"environment", L"ProductType", L"A");
   EXPECT_EQ(qvr::ProductActivate(0), 1603u);
   EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), std::nullopt);
