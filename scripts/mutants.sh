@@ -182,7 +182,7 @@ table() {
 
 @ 24 platform/util/scoped_reg_key.cpp
 = a name that an enumeration cannot read ends the walk even where it should be skipped
-? ReadTest|PluginDeclarations
+? ReadTest|Declarations
 -       if (onError(result)) continue;
 +       onError(result);
 
@@ -236,7 +236,7 @@ table() {
 
 @ 33 platform/product_info/common_reg_keys.cpp
 = the self-unregistration key path names the Selfregs key
-? PluginDeclarations|Plugin
+? Declarations|RegisterPlugins
 -   keys[kSelfunregsKey] = installer + L"\\Selfunregs";
 +   keys[kSelfunregsKey] = installer + L"\\Selfregs";
 
