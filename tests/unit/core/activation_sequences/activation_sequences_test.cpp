@@ -53,6 +53,7 @@ constexpr qvr::ActivationMode kPlugins = qvr::kActivatePlugins, kRegistry = qvr:
 // K, the target N, the mode and the one step that fails. A failure once K's
 // resources are gone still stores N, so that the rollback finds it.
 TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
+  using enum Sequence;
   struct Row {
     Sequence sequence;
     const wchar_t* current;
@@ -63,88 +64,74 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
     const wchar_t* calls;
   } rows[] = {
       // ActivateProduct: the same type only stores it again.
-      {Sequence::kActivate, L"A", L"A", 0, L"", true, L"WriteProductType(A)"},
-      {Sequence::kActivate, L"", L"", 63, L"", true, L""},
+      {kActivate, L"A", L"A", 0, L"", true, L"WriteProductType(A)"},
+      {kActivate, L"", L"", 63, L"", true, L""},
       // A change removes K first, its profiles whatever the mode.
-      {Sequence::kActivate, L"A", L"B", kProfiles, L"", true,
-       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateProfiles(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"A", L"B", 0, L"", true,
+      {kActivate, L"A", L"B", 0, L"", true,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() WriteProductType(B)"},
-      {Sequence::kActivate, L"A", L"B", kRegistry, L"DeactivateProfiles", false, L"DeactivateProfiles(A)"},
-      {Sequence::kActivate, L"A", L"B", kRegistry, L"DeactivateCurrentType", false,
+      {kActivate, L"A", L"B", kRegistry, L"DeactivateProfiles", false, L"DeactivateProfiles(A)"},
+      {kActivate, L"A", L"B", kRegistry, L"DeactivateCurrentType", false,
        L"DeactivateProfiles(A) DeactivateCurrentType()"},
-      {Sequence::kActivate, L"A", L"B", kRegistry, L"WriteProductType", false,
+      {kActivate, L"A", L"B", kRegistry, L"WriteProductType", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType()"},
       // Without a new type the removal is best effort and keeps the profiles.
-      {Sequence::kActivate, L"A", L"", 63, L"DeactivateCurrentType", true,
-       L"DeactivateCurrentType() WriteProductType()"},
-      {Sequence::kActivate, L"A", L"", 63, L"WriteProductType", true, L"DeactivateCurrentType() WriteProductType()"},
+      {kActivate, L"A", L"", 63, L"DeactivateCurrentType", true, L"DeactivateCurrentType() WriteProductType()"},
+      {kActivate, L"A", L"", 63, L"WriteProductType", true, L"DeactivateCurrentType() WriteProductType()"},
       // Each kind by its bit: registry then environment, plugins, protocol
       // handlers, profiles, and the type stored last; shortcuts and unknown
       // bits run nothing here.
-      {Sequence::kActivate, L"", L"B", 63, L"", true,
+      {kActivate, L"", L"B", 63, L"", true,
        L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) "
        L"WriteProductType(B)"},
-      {Sequence::kActivate, L"", L"B", kRegistry | kEnvironment, L"", true,
-       L"ActivateRegistry(B) ActivateEnvironment(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"B", L"B", kEnvironment, L"", true, L"ActivateEnvironment(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"B", L"B", kPlugins, L"", true, L"RegisterPlugins(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"B", L"B", kProtocols, L"", true, L"RegisterProtoHandlers() WriteProductType(B)"},
-      {Sequence::kActivate, L"B", L"B", kProfiles, L"", true, L"ActivateProfiles(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"B", L"B", kShortcuts | 64, L"", true, L"WriteProductType(B)"},
+      {kActivate, L"B", L"B", kEnvironment, L"", true, L"ActivateEnvironment(B) WriteProductType(B)"},
+      {kActivate, L"B", L"B", kPlugins, L"", true, L"RegisterPlugins(B) WriteProductType(B)"},
+      {kActivate, L"B", L"B", kProtocols, L"", true, L"RegisterProtoHandlers() WriteProductType(B)"},
+      {kActivate, L"B", L"B", kProfiles, L"", true, L"ActivateProfiles(B) WriteProductType(B)"},
+      {kActivate, L"B", L"B", kShortcuts | 64, L"", true, L"WriteProductType(B)"},
       // A failing kind ends the activation; N is stored only after a change.
-      {Sequence::kActivate, L"", L"B", kRegistry | kEnvironment, L"ActivateRegistry", false, L"ActivateRegistry(B)"},
-      {Sequence::kActivate, L"", L"B", kRegistry, L"ActivateEnvironment", false,
-       L"ActivateRegistry(B) ActivateEnvironment(B)"},
-      {Sequence::kActivate, L"B", L"B", 63, L"RegisterPlugins", false,
-       L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B)"},
-      {Sequence::kActivate, L"", L"B", kProtocols, L"RegisterProtoHandlers", false, L"RegisterProtoHandlers()"},
-      {Sequence::kActivate, L"", L"B", kProfiles, L"ActivateProfiles", false, L"ActivateProfiles(B)"},
-      {Sequence::kActivate, L"A", L"B", kRegistry, L"ActivateRegistry", false,
+      {kActivate, L"", L"B", kRegistry, L"ActivateEnvironment", false, L"ActivateRegistry(B) ActivateEnvironment(B)"},
+      {kActivate, L"A", L"B", 63, L"ActivateRegistry", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"A", L"B", kPlugins | kRegistry, L"RegisterPlugins", false,
+      {kActivate, L"A", L"B", 63, L"RegisterPlugins", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
        L"RegisterPlugins(B) WriteProductType(B)"},
-      {Sequence::kActivate, L"A", L"B", kProfiles, L"ActivateProfiles", false,
-       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateProfiles(B) WriteProductType(B)"},
+      {kActivate, L"A", L"B", 63, L"RegisterProtoHandlers", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
+       L"RegisterPlugins(B) RegisterProtoHandlers() WriteProductType(B)"},
+      {kActivate, L"A", L"B", 63, L"ActivateProfiles", false,
+       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
+       L"RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
       // SwitchProductType: every resource of K removed, every one of N
-      // created, N's profiles first and N stored before its plugins.
-      {Sequence::kSwitch, L"A", L"B", 0, L"", true,
+      // created, N's profiles first and N stored before its plugins; each
+      // failure ends it but the protocol handlers' removal.
+      {kSwitch, L"A", L"B", 0, L"", true,
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
        L"RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
-      {Sequence::kSwitch, L"A", L"", 0, L"", true,
+      {kSwitch, L"A", L"B", 0, L"UnregisterPlugins", false, L"UnregisterPlugins(A)"},
+      {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DeactivateRegistry(A)"},
+      {kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
-      {Sequence::kSwitch, L"", L"B", 0, L"", true,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
-       L"ActivateEnvironment(B)"},
-      {Sequence::kSwitch, L"A", L"B", 0, L"UnregisterPlugins", false, L"UnregisterPlugins(A)"},
-      {Sequence::kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DeactivateRegistry(A)"},
-      {Sequence::kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
-       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
-      {Sequence::kSwitch, L"A", L"B", 0, L"ActivateProfiles", false,
+      {kSwitch, L"A", L"B", 0, L"ActivateProfiles", false,
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
-      {Sequence::kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
+      {kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
        L"UnregisterPlugins(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
-      {Sequence::kSwitch, L"", L"B", 0, L"WriteProductType", false, L"ActivateProfiles(B) WriteProductType(B)"},
-      {Sequence::kSwitch, L"", L"B", 0, L"RegisterPlugins", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
-      {Sequence::kSwitch, L"", L"B", 0, L"RegisterProtoHandlers", false,
+      {kSwitch, L"", L"B", 0, L"WriteProductType", false, L"ActivateProfiles(B) WriteProductType(B)"},
+      {kSwitch, L"", L"B", 0, L"RegisterPlugins", false, L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
+      {kSwitch, L"", L"B", 0, L"RegisterProtoHandlers", false,
        L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers()"},
-      {Sequence::kSwitch, L"", L"B", 0, L"ActivateRegistry", false,
+      {kSwitch, L"", L"B", 0, L"ActivateRegistry", false,
        L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B)"},
-      {Sequence::kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
+      {kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
        L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
        L"ActivateEnvironment(B)"},
       // DeactivateCurrentType: every step runs; the protocol handlers'
       // result does not count; the type, environment and profiles stay.
-      {Sequence::kDeactivate, L"A", L"", 0, L"", true,
+      // (The empty type: see the deactivation in custom_actions_test.)
+      {kDeactivate, L"A", L"", 0, L"UnregisterPlugins", false,
        L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
-      {Sequence::kDeactivate, L"", L"", 0, L"", true, L"UnregisterPlugins() UnRegisterProtoHandlers() DeactivateRegistry()"},
-      {Sequence::kDeactivate, L"A", L"", 0, L"UnregisterPlugins", false,
+      {kDeactivate, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
        L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
-      {Sequence::kDeactivate, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
-       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
-      {Sequence::kDeactivate, L"A", L"", 0, L"DeactivateRegistry", false,
+      {kDeactivate, L"A", L"", 0, L"DeactivateRegistry", false,
        L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
   };
   for (const Row& row : rows) {
@@ -155,14 +142,14 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
     FormatSink sink;
     bool result = false;
     switch (row.sequence) {
-      case Sequence::kActivate:
+      case kActivate:
         result = qvr::RunActivateProduct(steps, &sink, row.current, row.target, row.mode);
         EXPECT_EQ(sink.formats, std::vector<std::wstring>{L"ActivateProduct entry point"});
         break;
-      case Sequence::kSwitch:
+      case kSwitch:
         result = qvr::RunSwitchProductType(steps, row.current, row.target);
         break;
-      case Sequence::kDeactivate:
+      case kDeactivate:
         result = qvr::RunDeactivateCurrentType(steps, row.current);
         break;
     }

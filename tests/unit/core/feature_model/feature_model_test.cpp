@@ -15,36 +15,17 @@ TEST(DeclarationList, SplitsAtEverySingleSpace) {
   EXPECT_THAT(SplitDeclarationList(L"vmobpc\tvmobfs"), ElementsAre(L"vmobpc\tvmobfs"));
   EXPECT_THAT(SplitDeclarationList(L" a "), ElementsAre(L"", L"a", L""));
   EXPECT_THAT(SplitDeclarationList(L""), ElementsAre(L""));
-  EXPECT_THAT(SplitDeclarationList(L"a a"), ElementsAre(L"a", L"a"));  // duplicates kept
 }
 
-TEST(Qualification, InstalledAndExactEntry) {
+// Installation, case and the empty type: see the plans (resource_plans_test).
+TEST(Qualification, WholeEntriesOnly) {
   FeatureRecord feature;
   feature.productTypes = SplitDeclarationList(L"vmobpc kis");
   EXPECT_TRUE(qvr::Qualifies(feature, L"vmobpc"));
-  EXPECT_TRUE(qvr::Qualifies(feature, L"kis"));
-  EXPECT_FALSE(qvr::Qualifies(feature, L"VMOBPC"));
   EXPECT_FALSE(qvr::Qualifies(feature, L"vmob"));
-  EXPECT_FALSE(qvr::Qualifies(feature, L""));
-
-  feature.disabledProductTypes = SplitDeclarationList(L"kav");
-  EXPECT_FALSE(qvr::Qualifies(feature, L"kav"));
-
-  feature.installed = false;
-  EXPECT_FALSE(qvr::Qualifies(feature, L"vmobpc"));
-
-  // A feature without ProductTypes counts only for the empty type.
-  FeatureRecord undeclared;
-  EXPECT_TRUE(qvr::Qualifies(undeclared, L""));
-  EXPECT_FALSE(qvr::Qualifies(undeclared, L"vmobpc"));
 }
 
-TEST(SmallOffice, TypesAndVersions) {
-  EXPECT_TRUE(qvr::IsSmallOfficeType(L"vmobpc"));
-  EXPECT_TRUE(qvr::IsSmallOfficeType(L"vmobfs"));
-  EXPECT_FALSE(qvr::IsSmallOfficeType(L"vmob"));
-  EXPECT_FALSE(qvr::IsSmallOfficeType(L"VMOBPC"));
-
+TEST(SmallOffice, VersionAtMost62) {
   auto version = [](unsigned major, unsigned minor) {
     return (static_cast<std::uint64_t>(major) << 48) | (static_cast<std::uint64_t>(minor) << 40) | 0x12345678u;
   };

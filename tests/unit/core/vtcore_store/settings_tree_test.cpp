@@ -50,7 +50,6 @@ TEST(ProfilesXml, TypedValuesEntitiesAndWhatSurroundsTheRoot) {
             (SettingsValue{vtcore::kStringValue, std::string(" Full & quick \xE2\x98\xBA" "A\0", 19)}));
   EXPECT_EQ(scan.values.at("blob"), (SettingsValue{vtcore::kBinaryValue, "\x0a\x0b\xff"}));
   EXPECT_EQ(scan.values.at("none"), (SettingsValue{vtcore::kBinaryValue, ""}));
-  EXPECT_EQ(scan.children.count("def"), 1u);
 
   // Nesting up to the depth limit is taken.
   std::string limit;
@@ -91,17 +90,15 @@ TEST(ProfilesXml, RejectsWhatTheFormatDoesNotHold) {
             "line 3: invalid dword \"x\"");
 }
 
-TEST(StoreFile, EscapedNamesRoundTripAndMalformedFilesAreRejected) {
+TEST(StoreFile, EscapedNamesLineEndsAndMalformedFiles) {
   SettingsNode root;
   ASSERT_EQ(XmlParse(Profiles("<node name=\"Scan now\"><value name=\"50%\" type=\"string\">x</value>"
                               "<value name=\"empty\" type=\"binary\"/></node><node name=\"\xC3\xA9\"/>"),
                      root),
             "");
-  const std::string text = vtcore::SerializeStoreFile(root);
-  EXPECT_EQ(text, "vtstore 1\nnode Scan%20now\nvalue 50%25 1 7800\nvalue empty 3 -\nnode %C3%A9\n");
-  SettingsNode back;
-  ASSERT_EQ(vtcore::ParseStoreFile(text, back), oxa::rc::Ok);
-  EXPECT_TRUE(back == root);
+  // Read back by the fuzzers (store_file_fuzz, profiles_xml_fuzz).
+  EXPECT_EQ(vtcore::SerializeStoreFile(root),
+            "vtstore 1\nnode Scan%20now\nvalue 50%25 1 7800\nvalue empty 3 -\nnode %C3%A9\n");
   // CRLF line ends and a missing last line end are taken.
   SettingsNode crlf;
   ASSERT_EQ(vtcore::ParseStoreFile("vtstore 1\r\nnode a\r\nvalue v 4 02000000", crlf), oxa::rc::Ok);
@@ -144,10 +141,9 @@ TEST(SettingsTree, StoredStateWinsAndDeclaredNodesAreAdded) {
   EXPECT_EQ(state.children.at("Update")->children.count("def"), 1u);
 }
 
-TEST(SettingsTree, NodePaths) {
-  std::vector<std::string> names;
-  EXPECT_EQ(vtcore::SplitNodePath("tasks\\Scan\\def", names), oxa::rc::Ok);
-  EXPECT_EQ(names, (std::vector<std::string>{"tasks", "Scan", "def"}));
+// Good paths: the profile tests' stored nodes.
+TEST(SettingsTree, BadNodePaths) {
+  std::vector<std::string> names{"old"};
   for (const char* bad : {"\\a", "a\\", "a\\\\b", "a\x01"}) {
     EXPECT_EQ(vtcore::SplitNodePath(bad, names), oxa::rc::InvalidArgument) << bad;
     EXPECT_TRUE(names.empty());

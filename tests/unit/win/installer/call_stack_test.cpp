@@ -3,6 +3,7 @@
 // inside the module during Initialize, builds an exception there.
 #include "component/oxa/exception/exception.h"
 #include "component/oxa/exception/module_info_win.h"
+#include "log/log_sink.h"
 #include "tests/unit/win/installer/qvrinst_module.h"
 
 #include <gtest/gtest.h>

@@ -3,15 +3,17 @@
 #include "tests/unit/win/installer/qvrinst_module.h"
 
 #include "tests/support/msi_session.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/test_files.h"
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 namespace {
 
-using installer_test::LogRecord;
 using installer_test::QvrinstModule;
-using installer_test::RecordingSink;
+using qvrtest::RecordingSink;
+using qvrtest::SinkLine;
 using testing::ElementsAre;
 
 // A list that notes whether it was released, to see that it was not.
@@ -45,36 +47,45 @@ TEST(VersionedInstallerFactory, VersionsAndArguments) {
   }
 }
 
-// The operations whose implementation is not part of this build yet; the
-// list shrinks as they arrive. The cleaner operations must leave the host's
-// lists alone whenever they fail.
-TEST(VersionedInstaller, OperationsNotInThisBuildFailAndTouchNothing) {
+// Without the product's key paths (an identity library without its export)
+// every path would be empty and name the root of HKLM: the operations on
+// declarations refuse instead (DeactivateCurrentType: custom_actions_test).
+// The operations whose implementation is not part of this build yet fail
+// whatever was read (the list shrinks as they arrive); the cleaner's leave
+// the host's lists alone.
+TEST(VersionedInstaller, OperationsThatRefuse) {
   QvrinstModule module;
   qvr::VersionedInstaller* installer = nullptr;
   ASSERT_EQ(module.Factory()(3, &installer), 0);
-  RecordingSink sink;
-  // Without the product's identity Initialize fails, after keeping the sink,
-  // and says why.
-  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
-  ASSERT_FALSE(sink.lines.empty());
-  EXPECT_EQ(sink.lines.back().level, 3);
-  sink.lines.clear();
+  // A fresh object has no key paths; it refuses without a sink to say so.
+  EXPECT_FALSE(installer->ActivateProduct(2));
 
-  auto expectUnavailable = [&](const wchar_t* operation, bool result) {
-    EXPECT_FALSE(result) << testing::PrintToString(operation);
-    EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, std::wstring(operation) + L": not available in this build"}));
+  const std::wstring library = qvrtest::BuildPath(L"bin\\product_info_noexport.dll");
+  ASSERT_TRUE(SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str()));
+  RecordingSink sink;
+  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
+  SetEnvironmentVariableW(L"ProductInfoDLL", nullptr);
+  sink.lines.clear();
+  auto expectRefused = [&](bool result, const std::wstring& line) {
+    EXPECT_FALSE(result) << testing::PrintToString(line);
+    EXPECT_THAT(sink.lines, ElementsAre(SinkLine{3, line}));
     sink.lines.clear();
   };
-  expectUnavailable(L"RemoveProductShortcuts", installer->RemoveProductShortcuts());
+  const std::wstring noKeys = L": the product's registry keys are unknown (Initialize failed)";
+  expectRefused(installer->ActivateProduct(2 | 16), L"ActivateProduct" + noKeys);
+  expectRefused(installer->SwitchProductType(), L"SwitchProductType" + noKeys);
+  EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, L"ProductType", nullptr, nullptr, nullptr, nullptr),
+            ERROR_FILE_NOT_FOUND);
 
+  const std::wstring unavailable = L": not available in this build";
+  expectRefused(installer->RemoveProductShortcuts(), L"RemoveProductShortcuts" + unavailable);
   auto* untouched = reinterpret_cast<qvr::StringList*>(&sink);
   qvr::StringList* detected = untouched;
-  expectUnavailable(L"CheckForApplicationsToRemove", installer->CheckForApplicationsToRemove(0, &detected));
+  expectRefused(installer->CheckForApplicationsToRemove(0, &detected), L"CheckForApplicationsToRemove" + unavailable);
   EXPECT_EQ(detected, untouched);
-
   TrackedList names;
   qvr::StringList* applications = &names;
-  expectUnavailable(L"RemoveApplications", installer->RemoveApplications(0, &applications));
+  expectRefused(installer->RemoveApplications(0, &applications), L"RemoveApplications" + unavailable);
   EXPECT_EQ(applications, &names);
   EXPECT_FALSE(names.released);
 
@@ -83,20 +94,13 @@ TEST(VersionedInstaller, OperationsNotInThisBuildFailAndTouchNothing) {
   installer->Release();
 }
 
-}  // namespace
-
-namespace {
-
 // Dump files of the process's TEMP folder.
 std::vector<std::wstring> DumpFiles() {
   wchar_t temp[MAX_PATH];
-  const DWORD length = GetTempPathW(MAX_PATH, temp);
+  const std::wstring folder(temp, GetTempPathW(MAX_PATH, temp) - 1);  // without its last backslash
   std::vector<std::wstring> files;
-  WIN32_FIND_DATAW found;
-  const oxa::FindHandle search(FindFirstFileW((std::wstring(temp, length) + L"TRXINST.*.dmp").c_str(), &found));
-  if (!search) return files;
-  do files.push_back(std::wstring(temp, length) + found.cFileName);
-  while (FindNextFileW(search.Get(), &found));
+  for (const std::wstring& name : qvrtest::ListNames(folder))
+    if (name.starts_with(L"TRXINST.") && name.ends_with(L".dmp")) files.push_back(folder + L"\\" + name);
   return files;
 }
 
@@ -109,7 +113,7 @@ TEST(VersionedInstaller, ExceptionAtASlotIsReportedAndAnsweredWithFalse) {
   // Initialize's first line throws inside the module; the report is the next.
   sink.failingWrites = 1;
   EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
-  EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, L"Initialize: unexpected exception: the host's sink failed"}));
+  EXPECT_THAT(sink.lines, ElementsAre(SinkLine{3, L"Initialize: unexpected exception: the host's sink failed"}));
   const auto dumps = DumpFiles();
   EXPECT_EQ(dumps.size(), 1u);
   for (const auto& dump : dumps) DeleteFileW(dump.c_str());
@@ -120,43 +124,6 @@ TEST(VersionedInstaller, ExceptionAtASlotIsReportedAndAnsweredWithFalse) {
   EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
   EXPECT_TRUE(sink.lines.empty());
   for (const auto& dump : DumpFiles()) DeleteFileW(dump.c_str());
-  installer->Release();
-}
-
-// Without the product's key paths every path would be empty and name the
-// root of HKLM: the operations on declarations refuse instead.
-TEST(VersionedInstaller, OperationsOnDeclarationsNeedTheKeyPaths) {
-  QvrinstModule module;
-  qvr::VersionedInstaller* installer = nullptr;
-  ASSERT_EQ(module.Factory()(3, &installer), 0);
-  // A fresh object has none; it refuses without a sink to say so.
-  EXPECT_FALSE(installer->ActivateProduct(2));
-
-  // An identity library without its export: no key paths.
-  const std::wstring library = qvrtest::BuildPath(L"bin\\product_info_noexport.dll");
-  ASSERT_TRUE(SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str()));
-  RecordingSink sink;
-  EXPECT_FALSE(installer->Initialize(&sink, L"vmobpc", nullptr));
-  SetEnvironmentVariableW(L"ProductInfoDLL", nullptr);
-  EXPECT_EQ(sink.Texts(3).size(), 1u);
-  struct Case {
-    const wchar_t* operation;
-    bool (*run)(qvr::VersionedInstaller&);
-  };
-  const Case cases[] = {
-      {L"ActivateProduct", [](qvr::VersionedInstaller& object) { return object.ActivateProduct(2 | 16); }},
-      {L"SwitchProductType", [](qvr::VersionedInstaller& object) { return object.SwitchProductType(); }},
-      {L"DeactivateCurrentType", [](qvr::VersionedInstaller& object) { return object.DeactivateCurrentType(); }},
-  };
-  for (const Case& c : cases) {
-    sink.lines.clear();
-    EXPECT_FALSE(c.run(*installer)) << testing::PrintToString(c.operation);
-    EXPECT_THAT(sink.lines, ElementsAre(LogRecord{3, std::wstring(c.operation) +
-                                                         L": the product's registry keys are unknown (Initialize "
-                                                         L"failed)"}));
-  }
-  EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, L"ProductType", nullptr, nullptr, nullptr, nullptr),
-            ERROR_FILE_NOT_FOUND);
   installer->Release();
 }
 

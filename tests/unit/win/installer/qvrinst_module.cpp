@@ -4,9 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdarg>
-#include <cwchar>
-
 namespace installer_test {
 
 QvrinstModule::QvrinstModule() {
