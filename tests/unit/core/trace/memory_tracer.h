@@ -52,12 +52,8 @@ class MemoryTracer : public oxa::ITracer {
 
   std::uint32_t AddRef() override { return ++references_; }
   std::uint32_t Release() override { return --references_; }
-  oxa::ResultCode QueryInterface(std::uint32_t id, void** out) override {
-    if (id != 0 && id != oxa::kTracerInterfaceId) return oxa::rc::InterfaceNotSupported;
-    *out = static_cast<oxa::ITracer*>(this);
-    AddRef();
-    return oxa::rc::Ok;
-  }
+  // No level interface: a prefixed tracer over it lets every level through.
+  oxa::ResultCode QueryInterface(std::uint32_t, void**) override { return oxa::rc::InterfaceNotSupported; }
   oxa::ResultCode AllocateBuffer(oxa::TraceLevel level, char** buffer, std::size_t size) override {
     requests.push_back({level, size, *buffer != nullptr});
     if (!*buffer) {
