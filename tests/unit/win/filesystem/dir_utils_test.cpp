@@ -20,16 +20,10 @@ using qvrtest::ReadAll;
 using qvrtest::TestFolder;
 using qvrtest::WriteAll;
 
-bool IsPlainDirectory(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-}
-
 TEST(DirEnsureExists, CreatesNestedLevelsButNoDirectoryOverAFile) {
   TestFolder folder(L"fs");
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"a\\b\\c"), 0u);
-  EXPECT_TRUE(IsPlainDirectory(folder / L"a\\b\\c"));
+  EXPECT_EQ(oxa::IsDirectory(folder / L"a\\b\\c"), 0);
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"a\\b\\c"), 0u);
   WriteAll(folder / L"file", "x");
   EXPECT_EQ(qvr::DirEnsureExists(folder / L"file"), static_cast<DWORD>(ERROR_ALREADY_EXISTS));
@@ -40,11 +34,14 @@ TEST(DirEnsureExists, CreatesNestedLevelsButNoDirectoryOverAFile) {
   EXPECT_EQ(qvr::DirEnsureExists(L"bad<name>"), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(qvr::DirEnsureExists(L""), static_cast<DWORD>(ERROR_PATH_NOT_FOUND));
   EXPECT_EQ(qvr::DirEnsureExists(L"bare"), 0u);
-  EXPECT_TRUE(IsPlainDirectory(folder / L"bare"));
+  EXPECT_EQ(oxa::IsDirectory(folder / L"bare"), 0);
 }
 
-TEST(RecursiveDelete, DeletesProtectedFilesAndDirectoriesAndRejectsFiles) {
+// A file in use without delete sharing is left to the restart, and so is the
+// directory that holds it, with the removal's error.
+TEST(RecursiveDelete, DeletesProtectedEntriesAndLeavesWhatIsInUseToTheRestart) {
   TestFolder folder(L"fs");
+  const fs_test::PendingRenamesGuard pending;
   WriteAll(folder / L"file", "x");
   EXPECT_EQ(qvr::RecursiveDelete(folder / L"file"), static_cast<DWORD>(ERROR_INVALID_PARAMETER));
   EXPECT_TRUE(Exists(folder / L"file"));
@@ -55,18 +52,27 @@ TEST(RecursiveDelete, DeletesProtectedFilesAndDirectoriesAndRejectsFiles) {
   WriteAll(tree + L"\\readonly.txt", "r");
   WriteAll(tree + L"\\a\\hidden.txt", "h");
   WriteAll(tree + L"\\a\\b\\plain.txt", "p");
+  WriteAll(tree + L"\\busy.txt", "busy");
   ASSERT_TRUE(SetFileAttributesW((tree + L"\\readonly.txt").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesW((tree + L"\\a\\hidden.txt").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
   ASSERT_TRUE(SetFileAttributesW((tree + L"\\a\\b").c_str(), FILE_ATTRIBUTE_READONLY));
   ASSERT_TRUE(SetFileAttributesW(tree.c_str(), FILE_ATTRIBUTE_READONLY));
-  EXPECT_EQ(qvr::RecursiveDelete(tree), 0u);
-  EXPECT_FALSE(Exists(tree));
-  EXPECT_TRUE(fs_test::PendingDeletionsIn(folder.Path()).empty());
+  oxa::FileHandle holder(
+      CreateFileW((tree + L"\\busy.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr));
+  ASSERT_TRUE(holder);
+
+  EXPECT_EQ(qvr::RecursiveDelete(tree), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
+  holder.Reset();
+  EXPECT_FALSE(Exists(tree + L"\\readonly.txt"));
+  EXPECT_FALSE(Exists(tree + L"\\a"));
+  EXPECT_EQ(ReadAll(tree + L"\\busy.txt"), "busy");
+  // The file first, then the directory that holds it.
+  EXPECT_EQ(fs_test::PendingDeletionsIn(folder.Path()), (std::vector<std::wstring>{tree + L"\\busy.txt", tree}));
 }
 
 TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
   TestFolder folder(L"fs");
-  const fs_test::PendingRenamesGuard pending(folder.Path());
+  const fs_test::PendingRenamesGuard pending;
   const std::wstring outside = folder / L"outside";
   ASSERT_EQ(qvr::DirEnsureExists(outside + L"\\sub"), 0u);
   WriteAll(outside + L"\\keep.txt", "keep");
@@ -102,28 +108,6 @@ TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
   }
 }
 
-TEST(RecursiveDelete, LeavesWhatIsInUseToTheRestart) {
-  TestFolder folder(L"fs");
-  const fs_test::PendingRenamesGuard pending(folder.Path());
-  const std::wstring tree = folder / L"tree";
-  ASSERT_EQ(qvr::DirEnsureExists(tree + L"\\sub"), 0u);
-  WriteAll(tree + L"\\busy.txt", "busy");
-  WriteAll(tree + L"\\free.txt", "free");
-  WriteAll(tree + L"\\sub\\x.txt", "x");
-  // No delete sharing: the file cannot be deleted while this is open.
-  const HANDLE holder =
-      CreateFileW((tree + L"\\busy.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  ASSERT_NE(holder, INVALID_HANDLE_VALUE);
-
-  EXPECT_EQ(qvr::RecursiveDelete(tree), static_cast<DWORD>(ERROR_DIR_NOT_EMPTY));
-  CloseHandle(holder);
-  EXPECT_FALSE(Exists(tree + L"\\free.txt"));
-  EXPECT_FALSE(Exists(tree + L"\\sub"));
-  EXPECT_EQ(ReadAll(tree + L"\\busy.txt"), "busy");
-  // The file first, then the directory that holds it.
-  EXPECT_EQ(fs_test::PendingDeletionsIn(folder.Path()), (std::vector<std::wstring>{tree + L"\\busy.txt", tree}));
-}
-
 // Links whose removal through Win32 would reach their targets under Wine 8,
 // where a Unix symbolic link to a file shows as a plain file.
 struct LinkCase {
@@ -142,7 +126,7 @@ constexpr LinkCase kLinkCases[] = {
 
 TEST(RecursiveDelete, LeavesTargetsOfLinksAsTheyWereAndNeverSchedulesALink) {
   TestFolder folder(L"fs");
-  const fs_test::PendingRenamesGuard pending(folder.Path());
+  const fs_test::PendingRenamesGuard pending;
   for (std::size_t index = 0; index < std::size(kLinkCases); ++index) {
     const LinkCase& row = kLinkCases[index];
     SCOPED_TRACE(row.what);
@@ -220,6 +204,7 @@ TEST(RecursiveDelete, DeletesADeepTreeWithLittleStackLeft) {
   RunWithLittleStackLeft([&] { result = qvr::RecursiveDelete(tree); });
   EXPECT_EQ(result, 0u);
   EXPECT_FALSE(Exists(tree));
+  EXPECT_TRUE(fs_test::PendingDeletionsIn(folder.Path()).empty());
 }
 
 }  // namespace

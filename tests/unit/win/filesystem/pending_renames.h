@@ -1,11 +1,14 @@
-// The restart-time deletions that file system tests schedule, read from and
-// removed again from PendingFileRenameOperations.
+// The restart-time deletions that file system tests schedule, read from
+// PendingFileRenameOperations, and the guard that puts the value back.
 #pragma once
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "component/oxa/system/unique_handle.h"
 
 namespace fs_test {
 
@@ -13,19 +16,19 @@ namespace fs_test {
 // order scheduled, as "C:\..." paths.
 std::vector<std::wstring> PendingDeletionsIn(const std::wstring& folder);
 
-// Held by a test that schedules restart-time operations in `folder`: test
-// processes of the prefix take turns (a named mutex) and on destruction the
-// entries for `folder` are removed again, leaving the value as it was.
+// Held by a test that schedules restart-time operations: test processes of
+// the prefix take turns (a named mutex), and the value is put back as it was
+// when the guard ends.
 class PendingRenamesGuard {
  public:
-  explicit PendingRenamesGuard(std::wstring folder);
+  PendingRenamesGuard();
   ~PendingRenamesGuard();
   PendingRenamesGuard(const PendingRenamesGuard&) = delete;
   PendingRenamesGuard& operator=(const PendingRenamesGuard&) = delete;
 
  private:
-  std::wstring folder_;
-  HANDLE mutex_;
+  oxa::KernelHandle mutex_;
+  std::optional<std::wstring> saved_;  // nothing: there was no value
 };
 
 }  // namespace fs_test

@@ -24,33 +24,26 @@ bool ThreadImpersonates() {
   return OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive()) != FALSE;
 }
 
-bool Enabled(HANDLE token, const wchar_t* name) {
+// Whether the thread's (or the process's) token holds `name` enabled; false
+// without a token.
+bool Enabled(const wchar_t* name, bool ofThread = true) {
+  oxa::KernelHandle token;
+  if (!(ofThread ? OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive())
+                 : OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive())))
+    return false;
   LUID luid;
   EXPECT_TRUE(LookupPrivilegeValueW(nullptr, name, &luid));
   DWORD size = 0;
-  GetTokenInformation(token, TokenPrivileges, nullptr, 0, &size);
+  GetTokenInformation(token.Get(), TokenPrivileges, nullptr, 0, &size);
   std::vector<BYTE> data(size);
-  EXPECT_TRUE(GetTokenInformation(token, TokenPrivileges, data.data(), size, &size));
+  EXPECT_TRUE(GetTokenInformation(token.Get(), TokenPrivileges, data.data(), size, &size));
   const auto* privileges = reinterpret_cast<const TOKEN_PRIVILEGES*>(data.data());
   for (DWORD i = 0; i < privileges->PrivilegeCount; ++i) {
     const LUID_AND_ATTRIBUTES& entry = privileges->Privileges[i];
-    if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart) {
+    if (entry.Luid.LowPart == luid.LowPart && entry.Luid.HighPart == luid.HighPart)
       return (entry.Attributes & SE_PRIVILEGE_ENABLED) != 0;
-    }
   }
   return false;
-}
-
-bool ThreadEnabled(const wchar_t* name) {
-  oxa::KernelHandle token;
-  if (!OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, TRUE, token.Receive())) return false;
-  return Enabled(token.Get(), name);
-}
-
-bool ProcessEnabled(const wchar_t* name) {
-  oxa::KernelHandle token;
-  EXPECT_TRUE(OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive()));
-  return Enabled(token.Get(), name);
 }
 
 TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
@@ -60,9 +53,9 @@ TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
   oxa::KernelHandle queryOnly;
   ASSERT_TRUE(OpenThreadToken(GetCurrentThread(), TOKEN_QUERY, FALSE, queryOnly.Receive()));
 
-  EXPECT_FALSE(Enabled(token.Get(), L"SeBackupPrivilege"));
+  EXPECT_FALSE(Enabled(L"SeBackupPrivilege"));
   EXPECT_EQ(EnablePrivilege(token.Get(), L"SeBackupPrivilege"), oxa::rc::Ok);
-  EXPECT_TRUE(Enabled(token.Get(), L"SeBackupPrivilege"));
+  EXPECT_TRUE(Enabled(L"SeBackupPrivilege"));
   // Enabling again is no failure.
   EXPECT_EQ(EnablePrivilege(token.Get(), L"SeBackupPrivilege"), oxa::rc::Ok);
 
@@ -73,7 +66,7 @@ TEST(EnablePrivilege, ResultsForHeldMissingAndUnknownPrivileges) {
   EXPECT_EQ(EnablePrivilege(queryOnly.Get(), L"SeShutdownPrivilege"), oxa::rc::AccessDenied);
   EXPECT_EQ(EnablePrivilege(nullptr, L"SeShutdownPrivilege"), oxa::rc::InvalidHandle);
   RevertToSelf();
-  EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
+  EXPECT_FALSE(Enabled(L"SeBackupPrivilege", false));
 }
 
 // A privilege the token lacks is traced and the others are enabled all the same.
@@ -83,9 +76,9 @@ TEST(ScopedPrivilegesAdjust, EnablesForTheThreadUntilTheScopeEnds) {
   {
     const ScopedPrivilegesAdjust adjust(&tracer, {L"SeBackupPrivilege", kMissingPrivilege, L"SeRestorePrivilege"});
     EXPECT_TRUE(ThreadImpersonates());
-    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
-    EXPECT_TRUE(ThreadEnabled(L"SeRestorePrivilege"));
-    EXPECT_FALSE(ProcessEnabled(L"SeBackupPrivilege"));
+    EXPECT_TRUE(Enabled(L"SeBackupPrivilege"));
+    EXPECT_TRUE(Enabled(L"SeRestorePrivilege"));
+    EXPECT_FALSE(Enabled(L"SeBackupPrivilege", false));
   }
   EXPECT_FALSE(ThreadImpersonates());
   const Records expected = {
@@ -101,7 +94,7 @@ TEST(ScopedPrivilegesAdjust, NestedScopesRestoreTheOuterImpersonation) {
     const ScopedPrivilegesAdjust outer(nullptr, {L"SeBackupPrivilege"});
     { const ScopedPrivilegesAdjust inner(&tracer, {}); }
     EXPECT_TRUE(ThreadImpersonates());
-    EXPECT_TRUE(ThreadEnabled(L"SeBackupPrivilege"));
+    EXPECT_TRUE(Enabled(L"SeBackupPrivilege"));
   }
   EXPECT_FALSE(ThreadImpersonates());
   const Records expected = {{700, "[priv_adjust]\tAdjust privileges [], attr: 2"}};

@@ -1,6 +1,6 @@
 // What the product identity tests share: folders of their own holding copies
-// of the built product_info.dll variants, and the process state that the
-// library search reads.
+// of the built product_info.dll variants, and a library search that starts
+// from nothing.
 #pragma once
 
 #include <windows.h>
@@ -38,27 +38,12 @@ class LibraryFolder {
   std::wstring path_;
 };
 
-// Saves the current directory, the DLL directory and ProductInfoDLL, and puts
-// them back when the scope ends. Starts with a search that finds nothing:
-// the current directory an empty folder, no DLL directory, no variable.
-class SearchStateScope {
- public:
-  SearchStateScope();
-  ~SearchStateScope();
-  SearchStateScope(const SearchStateScope&) = delete;
-  SearchStateScope& operator=(const SearchStateScope&) = delete;
+// A search that finds nothing: the current directory an empty folder, no DLL
+// directory, no ProductInfoDLL. Nothing is put back: each test runs in a
+// process of its own.
+void ClearSearchState();
 
-  // Empty: unset.
-  static void SetProductInfoVariable(const std::wstring& value);
-
- private:
-  std::wstring currentDirectory_;
-  std::wstring dllDirectory_;
-  std::wstring variable_;
-  bool variableSet_ = false;
-  LibraryFolder empty_;
-};
-
-std::string Narrow(const std::wstring& text);
+// ProductInfoDLL; empty: unset.
+void SetProductInfoVariable(const std::wstring& value);
 
 }  // namespace product_info_test
