@@ -1,6 +1,5 @@
-// Plugin self-registration with the probe program (a stand-in for a plugin's
-// registration program that records its runs): the launcher and the host's
-// service locator, and the installer object's Selfregs and Selfunregs.
+// Plugin self-registration run by the probe program, which records its runs:
+// the launcher with a host's service locator, and Selfregs and Selfunregs.
 #include "Custom_Actions/qvrinst/installer.h"
 #include "Custom_Actions/qvrinst/service_locator.h"
 #include "activators/process_launcher.h"
@@ -31,19 +30,9 @@ using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Pair;
 
-// A record file in the temporary folder, removed at the end. Command gives
-// `"<probe>" "<record>" arguments`, a run that records itself here.
+// `Command` gives `"<probe>" "<record>" arguments`, a run that records itself here.
 class ProbeRecord {
  public:
-  ProbeRecord() {
-    wchar_t folder[MAX_PATH];
-    wchar_t file[MAX_PATH];
-    GetTempPathW(MAX_PATH, folder);
-    EXPECT_NE(GetTempFileNameW(folder, L"prb", 0, file), 0u);
-    path_ = file;
-  }
-  ~ProbeRecord() { DeleteFileW(path_.c_str()); }
-
   std::wstring Command(const std::string& arguments) const {
     return L"\"" + qvrtest::BuildPath(L"testdata/plugin_probe.exe") + L"\" \"" + path_ + L"\" " +
            std::wstring(arguments.begin(), arguments.end());
@@ -59,12 +48,12 @@ class ProbeRecord {
   }
 
  private:
-  std::wstring path_;
+  qvrtest::TestFolder folder_{L"probe"};
+  std::wstring path_ = folder_ / L"record.txt";
 };
 
-// Whether the process has threads and each of them has a suspend count
-// above zero. Suspending a thread returns its previous count; the resume
-// right after puts the count back.
+// Whether the process has threads, each with a suspend count above zero
+// (SuspendThread returns the previous count; the resume puts it back).
 bool AllThreadsSuspended(DWORD processId) {
   const oxa::FileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0));
   THREADENTRY32 entry = {};
@@ -84,8 +73,7 @@ bool AllThreadsSuspended(DWORD processId) {
 
 bool Ended(const oxa::KernelHandle& process) { return WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0; }
 
-// What the locator saw of one grant: the process, whether every thread of
-// it was suspended, and whether it had ended when the service was released.
+// What the locator saw of one grant.
 struct Grant {
   DWORD processId = 0;
   oxa::KernelHandle process;
@@ -93,9 +81,8 @@ struct Grant {
   bool endedAtRelease = false;
 };
 
-// A host's service locator whose waiver service records each grant; its
-// callbacks throw "<callback> failed" where told to. A granted process still
-// running at the end is killed.
+// A host's locator whose waiver service records each grant and throws where
+// told to; a granted process still running at the end is killed.
 class TestLocator final : public qvr::ServiceLocator, private qvr::WaiverService {
  public:
   ~TestLocator() {
@@ -129,9 +116,8 @@ class TestLocator final : public qvr::ServiceLocator, private qvr::WaiverService
   }
 };
 
-// What goes wrong in a launch: the locator's release throws, the process
-// outlives the time limit, the wait fails (after the process has ended, so
-// that none is left behind), or the exit code cannot be read.
+// What goes wrong in a launch (a failed wait fails after the process ended,
+// so that none is left behind).
 enum class Fail { kNothing, kRelease, kTimeLimit, kWait, kExitCode };
 class TestLauncher final : public ProcessLauncher {
  public:
@@ -152,13 +138,10 @@ class TestLauncher final : public ProcessLauncher {
   const Fail fail_;
 };
 
-// The grant names the new process before any of its threads ran, and the
-// service is released once the launcher is done with the process. What the
-// locator answers is reported and does not stop the launch: a refused grant,
-// a failed service request, a success without a service, a release that
-// throws. At the time limit the process is left running; a failed wait
-// gives no exit code, not even that of a process still running (259). "%"
-// in a line stands for the process id.
+// The grant names the process before any of its threads ran; the service is
+// released once the launcher is done with it. What the locator answers does
+// not stop the launch. At the time limit the process is left running; a
+// failed wait gives no exit code. "%" in a line stands for the process id.
 TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
   using R = LaunchResult;
   struct Case {
@@ -209,8 +192,8 @@ TEST(ProcessLauncher, GrantsTheWaiverWhileTheProcessIsSuspended) {
   }
 }
 
-// A callback that throws before the start goes on to the caller's edge,
-// after the service was released and the suspended process terminated.
+// A callback's exception goes on to the caller's edge, after the service was
+// released and the suspended process terminated.
 TEST(ProcessLauncher, CallbackThatThrowsBeforeTheStartLeavesNoSuspendedProcess) {
   ProbeRecord record;
   TestLocator locator;
@@ -237,9 +220,8 @@ std::vector<std::wstring> Starting(const RecordingSink& sink, std::initializer_l
   return texts;
 }
 
-// Both directions with the host's locator: a command that cannot be started
-// or exits with another code than 0 is logged as failed, and the next one
-// still runs.
+// Both directions: a command that cannot start or exits with a code other
+// than 0 is logged as failed, and the next one still runs.
 TEST(RegisterPlugins, RunsTheCommandsOneAfterAnotherAndLogsTheFailedOnes) {
   TestProduct product(TestName());
   product.CreateDeclarationKeys();

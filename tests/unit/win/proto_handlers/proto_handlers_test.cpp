@@ -1,6 +1,5 @@
-// URL protocol handlers against the real registry: the declarations read at
-// Initialize, their registration under HKEY_CLASSES_ROOT and the removal of
-// the schemes' key trees, and the failures that stop each of them.
+// URL protocol handlers against the real registry: reading, registration
+// under HKEY_CLASSES_ROOT, removal, and the failures that stop each.
 #include "Custom_Actions/qvrinst/installer.h"
 #include "platform/util/scoped_reg_key.h"
 
@@ -29,16 +28,14 @@ using testing::ElementsAre;
 using testing::IsEmpty;
 using testing::Key;
 
-// A scheme no other test program uses: "qvrt", the process id, `tag`, and
-// 'x' up to `length` characters.
+// A scheme of this process only, padded with 'x' to `length` characters.
 std::wstring Scheme(const std::wstring& tag, std::size_t length = 0) {
   std::wstring scheme = L"qvrt" + std::to_wstring(GetCurrentProcessId()) + tag;
   scheme.resize(std::max(length, scheme.size()), L'x');
   return scheme;
 }
 
-// HKCR's description, "URL Protocol" and command of a scheme, "-" for each
-// that is missing or not a REG_SZ.
+// "description|URL Protocol|command" of a scheme, "-" for each missing one.
 std::wstring Registered(const std::wstring& scheme) {
   const std::pair<std::wstring, const wchar_t*> values[] = {
       {scheme, L""}, {scheme, L"URL Protocol"}, {scheme + L"\\shell\\open\\command", L""}};
@@ -48,8 +45,7 @@ std::wstring Registered(const std::wstring& scheme) {
   return text;
 }
 
-// A product declaring protocol handlers (and nothing else), whose schemes are
-// removed from HKEY_CLASSES_ROOT when the test ends.
+// A product declaring protocol handlers, whose schemes go when the test ends.
 class ProtoProduct {
  public:
   ProtoProduct() : product(TestName()) {
@@ -57,7 +53,6 @@ class ProtoProduct {
     product.CreateKey(L"environment");
   }
 
-  // Declares `scheme` with a command, when one is given.
   std::wstring Declare(const std::wstring& scheme, const wchar_t* command = nullptr) {
     guards_.emplace_back(HKEY_CLASSES_ROOT, scheme);
     product.CreateKey(Declaration(scheme));
@@ -105,16 +100,15 @@ TEST(ProtoHandlers, RegisterAndRemove) {
   EXPECT_EQ(Registered(b), L"||%ProgramFiles%\\QVR\\qvr.exe %1");
   EXPECT_EQ(Registered(longest), L"%SystemRoot%||qvr.exe");
 
-  // Removal takes the whole tree, also what was there before; schemes whose
-  // keys do not exist are removed without complaint.
+  // Removal takes the whole tree; a missing scheme key is no failure.
   ASSERT_TRUE(installer.UnRegisterProtoHandlers());
   for (const auto& scheme : {a, b, longest}) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, scheme)) << scheme;
   EXPECT_TRUE(installer.UnRegisterProtoHandlers());
   EXPECT_THAT(sink.lines, IsEmpty());
 }
 
-// Each bad declaration, and a missing declaration key, ends the reading
-// before the registry values; a scheme read before it stays read.
+// A bad declaration ends the reading before the registry values; a scheme
+// read before it stays read.
 TEST(ProtoHandlers, ReaderFailures) {
   const std::wstring bad = Scheme(L"b");
   const std::wstring noCommand = L"ReadProtoHandlers: protocol handler " + bad + L" has no command";
@@ -157,8 +151,7 @@ TEST(ProtoHandlers, ReaderFailures) {
   }
 }
 
-// The value writer's failure: what it writes is read back after every
-// registration above.
+// The value writer's failure (its writes are read back above).
 TEST(ProtoHandlers, SetStringValueIntoAKeyOpenedForReading) {
   TestProduct product(TestName());
   product.CreateKey(L"v");
@@ -170,9 +163,8 @@ TEST(ProtoHandlers, SetStringValueIntoAKeyOpenedForReading) {
               ElementsAre(L"SetStringValue: failed to set param Name with value value, err: 0x5"));
 }
 
-// A key that cannot be created, or a tree that cannot be deleted, stops the
-// operation at that scheme: the schemes before it are done, those after it
-// are not visited.
+// A key that cannot be created or a tree that cannot be deleted stops the
+// operation at that scheme: those before it are done, those after it not.
 TEST(ProtoHandlers, WriteFailuresStopAtTheFailingScheme) {
   ProtoProduct p;
   const std::wstring a = p.Declare(Scheme(L"a"), L"a.exe");

@@ -1,6 +1,4 @@
-// Registry flags of the features: declarations read at Initialize, flags
-// written under each root by ActivateRegistry and DeactivateRegistry, and
-// the failures that stop them.
+// Registry flags written under each root, and the failures that stop them.
 #include "Custom_Actions/qvrinst/installer.h"
 
 #include "component/oxa/system/unique_handle.h"
@@ -32,8 +30,7 @@ using testing::Optional;
 constexpr wchar_t kDeclarations[] = L"Installer\\registry";
 
 
-// The string SID of the account the tests run under, whose hive is loaded
-// under HKEY_USERS.
+// The string SID of the account the tests run under.
 std::wstring CurrentUserSid() {
   oxa::KernelHandle token;
   OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, token.Receive());
@@ -46,8 +43,7 @@ std::wstring CurrentUserSid() {
   return text ? text : L"";
 }
 
-// A product whose declaration keys exist, with one feature per call of
-// Feature() naming registry declarations.
+// A product with features naming registry declarations.
 class RegistryProduct {
  public:
   RegistryProduct() : product(TestName()) {
@@ -61,9 +57,7 @@ class RegistryProduct {
     product.AddFeature(name, productTypes, installed);
     product.SetString(L"Installer\\features\\" + name, L"Registry", registry);
   }
-  // A key path below the product key, for flags that the test removes with it.
   std::wstring FlagKey(const std::wstring& relative) const { return product.KeyOf(L"Flags\\" + relative); }
-  // A declaration of a flag below the product key.
   std::wstring Below(const std::wstring& relative, const std::wstring& name) const {
     return L"Key=" + FlagKey(relative) + L"|Name=" + name;
   }
@@ -166,8 +160,7 @@ TEST(RegistryValues, WriteFailuresStopAtTheFailingDeclaration) {
   EXPECT_FALSE(qvrtest::KeyExists(HKEY_LOCAL_MACHINE, p.FlagKey(L"C")));
   EXPECT_FALSE(sink.Has(L"WriteRegistry: opened key " + p.FlagKey(L"Locked")));
 
-  // A value name the registry refuses (longer than 16383 characters) fails
-  // after the key was created.
+  // A value name over 16383 characters fails after the key was created.
   p.product.DeleteValue(kDeclarations, L"B");
   qvr::Installer second;
   ASSERT_TRUE(second.Initialize(&sink, L"kis", nullptr));

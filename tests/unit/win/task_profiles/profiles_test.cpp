@@ -23,40 +23,22 @@ using task_profiles_test::Printable;
 using task_profiles_test::ProfileProduct;
 using task_profiles_test::ScopedVariable;
 using task_profiles_test::TestName;
-using testing::Contains;
 using testing::IsEmpty;
 using testing::Not;
 
-// One use of the installer object, with the store that the task profile
-// context builds for the product; the object goes before the context.
-class ProfileRun {
- public:
-  explicit ProfileRun(const wchar_t* productType, bool withStore = true)
-      : context_(session_.Handle()) {
-    EXPECT_NE(context_.Store(), nullptr) << Printable(session_.Lines());
-    initialized_ = installer_.Initialize(&sink_, productType, withStore ? context_.Store() : nullptr);
+// One use of the installer object with the store that the task profile
+// context builds; the object goes before the context.
+struct ProfileRun {
+  explicit ProfileRun(const wchar_t* productType, bool withStore = true) : context(session.Handle()) {
+    EXPECT_NE(context.Store(), nullptr) << Printable(session.Lines());
+    initialized = installer.Initialize(&sink, productType, withStore ? context.Store() : nullptr);
   }
-
-  bool Initialized() const { return initialized_; }
-  qvr::Installer& Installer() { return installer_; }
-  const RecordingSink& Sink() const { return sink_; }
-  std::vector<std::wstring> Lines(int level) const { return sink_.Texts(level); }
-
- private:
-  qvrtest::MsiSession session_;
-  qvr::VantorTmProfiles context_;
-  RecordingSink sink_;
-  qvr::Installer installer_;
-  bool initialized_ = false;
+  qvrtest::MsiSession session;
+  qvr::VantorTmProfiles context;
+  RecordingSink sink;
+  qvr::Installer installer;
+  bool initialized = false;
 };
-
-// The lines of one level that start with `operation`.
-std::vector<std::wstring> LinesOf(const ProfileRun& run, int level, const std::wstring& operation) {
-  std::vector<std::wstring> lines;
-  for (const auto& line : run.Lines(level))
-    if (line.rfind(operation, 0) == 0) lines.push_back(line);
-  return lines;
-}
 
 // The product with the four profiles of the default profiles.xml declared.
 void DeclareTaskProfiles(ProfileProduct& product) {
@@ -74,9 +56,9 @@ TEST(Profiles, TheStoreKeepsWhatEachActivationWrote) {
   product.AddFeature(L"F1", L"A B", L"Scan Update", L"B");
   auto activate = [&](const wchar_t* type, bool activation) {
     ProfileRun run(type);
-    ASSERT_TRUE(run.Initialized());
-    ASSERT_TRUE(activation ? run.Installer().ActivateProfiles(type) : run.Installer().DeactivateProfiles(type));
-    EXPECT_THAT(run.Lines(qvr::kLogError), IsEmpty());
+    ASSERT_TRUE(run.initialized);
+    ASSERT_TRUE(activation ? run.installer.ActivateProfiles(type) : run.installer.DeactivateProfiles(type));
+    EXPECT_THAT(run.sink.Texts(qvr::kLogError), IsEmpty());
   };
   auto state = [&] {
     std::wstring text;
@@ -105,16 +87,16 @@ TEST(Profiles, EmptyTableWritesNothingAndNoStoreFails) {
   product.AddFeature(L"F1", L"A", L"Scan");
   {
     ProfileRun run(L"A");
-    EXPECT_TRUE(run.Installer().ActivateProfiles(L"A"));
-    EXPECT_FALSE(run.Sink().Has(L"WriteProfiles"));
+    EXPECT_TRUE(run.installer.ActivateProfiles(L"A"));
+    EXPECT_FALSE(run.sink.Has(L"WriteProfiles"));
   }
   EXPECT_EQ(product.StoredDword("tasks\\Old", "installed"), 1u);
 
   DeclareTaskProfiles(product);
   ProfileRun run(L"A", false);
-  EXPECT_FALSE(run.Installer().ActivateProfiles(L"A"));
-  EXPECT_FALSE(run.Installer().DeactivateProfiles(L"A"));
-  EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"),
+  EXPECT_FALSE(run.installer.ActivateProfiles(L"A"));
+  EXPECT_FALSE(run.installer.DeactivateProfiles(L"A"));
+  EXPECT_THAT(run.sink.Texts(qvr::kLogError),
               testing::ElementsAre(L"WriteProfiles: profiles are empty!", L"WriteProfiles: profiles are empty!"));
 }
 
@@ -155,8 +137,8 @@ TEST(Profiles, StoreFailuresKeepTheProfilesWrittenBefore) {
     {
       ProfileRun run(L"T");
       ScopedVariable fault(L"VTCORE_FAULT", c.fault);
-      EXPECT_FALSE(run.Installer().ActivateProfiles(L"T"));
-      EXPECT_THAT(LinesOf(run, qvr::kLogError, L"WriteProfiles"), testing::ElementsAre(c.line));
+      EXPECT_FALSE(run.installer.ActivateProfiles(L"T"));
+      EXPECT_THAT(run.sink.Texts(qvr::kLogError), testing::ElementsAre(c.line));
     }
     EXPECT_EQ(product.StoredDword("tasks\\Scan", "installed"), c.scanInstalled);
     EXPECT_EQ(product.StoredDword("tasks\\Scan\\def", "enabled"), 1u);
