@@ -1,6 +1,5 @@
-// The task profile context in a real installer session: vtcore.dll loaded
-// from the product folder, the store built from profiles.xml, the lines in
-// the log, the ways it ends without a store, and its tear-down.
+// The task profile context in a real installer session: the product's
+// vtcore.dll, the store built from profiles.xml, its lines, its failures.
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
 
 #include "tests/support/msi_session.h"
@@ -25,13 +24,11 @@ using task_profiles_test::ScopedVariable;
 using task_profiles_test::TestName;
 using testing::ElementsAre;
 
-// The context's lines, each checked for the log writer's time-stamped prefix
-// and returned without it.
+// The context's lines, each checked for the time-stamped prefix, without it.
 std::vector<std::wstring> ContextLines(const MsiSession& session) {
   std::vector<std::wstring> lines;
   for (const auto& line : session.Lines()) {
-    EXPECT_TRUE(FullMatch(line, "MSI \\(X\\) \\(XX:XX\\) \\[[0-9:]{12}\\]: \\[VantorTmProfiles\\]\t.*"))
-        << Printable({line});
+    EXPECT_TRUE(FullMatch(line, (qvrtest::kLinePrefix + std::string("\\[VantorTmProfiles\\]\t.*")).c_str())) << Printable({line});
     lines.push_back(line.substr(std::min<std::size_t>(line.size(), 32)));
   }
   return lines;
@@ -67,13 +64,9 @@ TEST(VantorTmProfiles, BuildsTheStoreFromProfilesXmlAndTearsDown) {
   }
 }
 
-// Each way to end without a store, with its line: no identity library (an
-// empty name is none either; its error is whatever the system left), one
-// that cannot be loaded, a framework that gives no root, an unknown Windows
-// version (which counts as old) without the runtime library in the product
-// folder, and each step of building the store that fails. A framework that
-// gave a root stays loaded while the context lives, and the context has
-// first said that it processes profiles.xml.
+// Each way to end without a store, with its line (an unknown Windows version
+// counts as old, and the product folder has no runtime library). A framework
+// that gave a root stays loaded while the context lives.
 TEST(VantorTmProfiles, EndsWithoutAStore) {
   struct Case {
     const wchar_t* variable;  // set to `value` (null: unset) for the case
