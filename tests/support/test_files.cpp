@@ -1,6 +1,9 @@
 #include "tests/support/test_files.h"
 
+#include "component/oxa/system/unique_handle.h"
 #include "tests/support/unix_links.h"
+
+#include <mutex>
 
 namespace qvrtest {
 
@@ -18,23 +21,21 @@ void RemoveTree(const std::wstring& path) {
 }
 
 std::string ReadAll(const std::wstring& path) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<cannot open>";
+  const oxa::FileHandle file(CreateFileW(path.c_str(), GENERIC_READ,
+                                        FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                        0, nullptr));
+  if (!file) return "<cannot open>";
   std::string content;
   char buffer[4096];
   DWORD read = 0;
-  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read != 0) content.append(buffer, read);
-  CloseHandle(file);
+  while (ReadFile(file.Get(), buffer, sizeof buffer, &read, nullptr) && read != 0) content.append(buffer, read);
   return content;
 }
 
 void WriteAll(const std::wstring& path, std::string_view content) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
+  const oxa::FileHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
   DWORD written = 0;
-  WriteFile(file, content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  CloseHandle(file);
+  if (file) WriteFile(file.Get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
 }
 
 bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
@@ -42,14 +43,33 @@ bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) 
 std::vector<WIN32_FIND_DATAW> ListEntries(const std::wstring& folder) {
   std::vector<WIN32_FIND_DATAW> entries;
   WIN32_FIND_DATAW entry;
-  const HANDLE find = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (find == INVALID_HANDLE_VALUE) return entries;
-  do {
+  const oxa::FindHandle find(FindFirstFileW((folder + L"\\*").c_str(), &entry));
+  for (bool more = static_cast<bool>(find); more; more = FindNextFileW(find.Get(), &entry)) {
     const std::wstring_view name = entry.cFileName;
     if (name != L"." && name != L"..") entries.push_back(entry);
-  } while (FindNextFileW(find, &entry));
-  FindClose(find);
+  }
   return entries;
+}
+
+std::wstring FolderRemovedAtExit(const std::wstring& name) {
+  // Left as the current directory it could not be removed.
+  static struct Folders {
+    ~Folders() {
+      SetCurrentDirectoryW(L"C:\\");
+      for (const std::wstring& folder : list) RemoveTree(L"\\\\?\\" + folder);
+    }
+    std::mutex lock;
+    std::vector<std::wstring> list;
+  } folders;
+  wchar_t temp[MAX_PATH + 1];
+  const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
+  const std::wstring path = std::wstring(temp, length) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(GetTickCount64());
+  RemoveTree(L"\\\\?\\" + path);
+  CreateDirectoryW(path.c_str(), nullptr);
+  const std::lock_guard<std::mutex> hold(folders.lock);
+  folders.list.push_back(path);
+  return path;
 }
 
 std::vector<std::wstring> ListNames(const std::wstring& folder) {

@@ -5,29 +5,10 @@
 #include "tests/support/test_files.h"
 
 #include <gtest/gtest.h>
-#include <shellapi.h>
 #include <shlwapi.h>
-
-#include <mutex>
-#include <vector>
 
 namespace qvrtest {
 namespace {
-
-std::mutex g_foldersLock;
-std::vector<std::wstring> g_folders;
-
-void RemoveFoldersAtExit() {
-  for (const auto& folder : g_folders) {
-    std::wstring list = folder;
-    list.push_back(L'\0');
-    SHFILEOPSTRUCTW operation = {};
-    operation.wFunc = FO_DELETE;
-    operation.pFrom = list.c_str();
-    operation.fFlags = FOF_NO_UI;
-    SHFileOperationW(&operation);
-  }
-}
 
 void Check(LONG result, const char* what) { ASSERT_EQ(result, ERROR_SUCCESS) << what; }
 
@@ -38,16 +19,7 @@ TestProduct::TestProduct(const std::wstring& name, const std::string& extraSetti
   SHDeleteKeyW(HKEY_LOCAL_MACHINE, key_.c_str());
   CreateKey(L"");
 
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  folder_ = std::wstring(temp) + L"qvrtest-" + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-            std::to_wstring(GetTickCount64());
-  CreateDirectoryW(folder_.c_str(), nullptr);
-  {
-    std::lock_guard<std::mutex> lock(g_foldersLock);
-    if (g_folders.empty()) std::atexit(RemoveFoldersAtExit);
-    g_folders.push_back(folder_);
-  }
+  folder_ = FolderRemovedAtExit(L"qvrtest-" + name);
   const std::wstring library = folder_ + L"\\product_info.dll";
   EXPECT_TRUE(CopyFileW(BuildPath(L"bin/product_info.dll").c_str(), library.c_str(), FALSE))
       << "product_info.dll is not built";

@@ -2,8 +2,7 @@
 // HKLM\Software\QvrTest\<name>, a folder with a copy of product_info.dll whose
 // product_info.ini names that key, and ProductInfoDLL pointing at the copy.
 // The key and the variable are removed when the object ends; the folder when
-// the test program ends (a removed file's index could be reused by a later
-// copy, which the module's product info cache would take for the same file).
+// the test program ends.
 #pragma once
 
 #include <windows.h>
