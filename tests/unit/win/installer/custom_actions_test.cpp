@@ -39,9 +39,8 @@ TEST(CustomActions, ActivationModeFromCustomActionData) {
     const char* parameters;
   } cases[] = {
       {nullptr, "ProductType=, Files=, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=0"},
-      {L"ProductType=vmobpc|Files=1|Registry=1|Plugins=1|ProtocolHandlers=1|Profiles=1",
-       "ProductType=vmobpc, Files=1, Registry=1, Plugins=1, ProtocolHandlers=1, ProfilesActivation=1, mode=31"},
-      {L"Files=1", "ProductType=, Files=1, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=4"},
+      {L"ProductType=vmobpc|Files=1",
+       "ProductType=vmobpc, Files=1, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=4"},
       {L"Registry=1", "ProductType=, Files=, Registry=1, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=2"},
       {L"Plugins=1", "ProductType=, Files=, Registry=, Plugins=1, ProtocolHandlers=, ProfilesActivation=, mode=1"},
       {L"ProtocolHandlers=1",

@@ -90,15 +90,6 @@ TEST(InstallerCore, StoredProductType) {
     EXPECT_THAT(sink.Texts(qvr::kLogDetail), ElementsAre(L"WriteProductType: remove ProductType value",
                                                          L"WriteProductType: remove ProductType value"));
   }
-  // A type of another kind than REG_SZ does not read.
-  product.SetDword(L"environment", L"ProductType", 7);
-  {
-    qvr::Installer installer;
-    sink.lines.clear();
-    installer.Initialize(&sink, nullptr, nullptr);
-    EXPECT_EQ(installer.CurrentProductType(), L"");
-    EXPECT_THAT(sink.Texts(qvr::kLogInfo), Contains(L"ReadProductType: can't query ProductType value: 0x0000065d"));
-  }
   // A reader that fails after it (its lines: declarations_test) keeps the
   // type, for the rollback.
   product.SetString(L"environment", L"ProductType", L"kis");
