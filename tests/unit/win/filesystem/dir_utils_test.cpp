@@ -90,10 +90,8 @@ TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
   EXPECT_EQ(ReadAll(outside + L"\\keep.txt"), "keep");
   EXPECT_EQ(ReadAll(outside + L"\\sub\\deep.txt"), "deep");
   EXPECT_FALSE(Exists(tree + L"\\own"));
-  // Windows removes a directory link with RemoveDirectoryW. Wine 8 cannot
-  // remove a Unix symbolic link through Win32 at all (its calls reach the
-  // target): the link stays, so its directory cannot go either and is left
-  // to the restart, with the removal's error.
+  // Wine 8 cannot remove a Unix symbolic link through Win32 (its calls reach the target): the link and its
+  // directory stay, the directory left to the restart with the removal's error.
   const bool links_removable = top_result == ERROR_SUCCESS;
   if (links_removable) {
     EXPECT_EQ(tree_result, 0u);
@@ -108,8 +106,7 @@ TEST(RecursiveDelete, RemovesLinksWithoutTouchingTheirTargets) {
   }
 }
 
-// Links whose removal through Win32 would reach their targets under Wine 8,
-// where a Unix symbolic link to a file shows as a plain file.
+// Links whose removal through Win32 would reach their targets under Wine 8.
 struct LinkCase {
   const char* what;
   bool toDirectory;  // else to a file
@@ -168,8 +165,7 @@ TEST(RecursiveDelete, LeavesTargetsOfLinksAsTheyWereAndNeverSchedulesALink) {
 
 constexpr std::size_t kStackLeft = 128 * 1024;
 
-// Runs `work` on a thread with kStackLeft bytes of its stack (1 MiB) left,
-// the rest taken before it starts.
+// Runs `work` on a thread of 1 MiB stack with only kStackLeft bytes of it left.
 void RunWithLittleStackLeft(const std::function<void()>& work) {
   const auto run = [](void* parameter) -> DWORD {
     MEMORY_BASIC_INFORMATION stack = {};
@@ -187,8 +183,7 @@ void RunWithLittleStackLeft(const std::function<void()>& work) {
   WaitForSingleObject(thread.Get(), INFINITE);
 }
 
-// A walk that takes a stack frame per level (some 800 bytes) runs out of
-// stack at 300 levels with 128 KiB left.
+// A walk taking a stack frame (some 800 bytes) per level runs out at 300 levels with 128 KiB left.
 TEST(RecursiveDelete, DeletesADeepTreeWithLittleStackLeft) {
   TestFolder folder(L"fs");
   const std::wstring tree = folder / L"deep";
