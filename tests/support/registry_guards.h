@@ -118,8 +118,8 @@ inline std::optional<RegValue> ReadRegValue(HKEY root, const std::wstring& path,
   qvr::ScopedRegKey key;
   if (key.Open(root, path.c_str(), KEY_READ) != ERROR_SUCCESS) return std::nullopt;
   RegValue value;
-  value.bytes.resize(2048);
-  value.size = static_cast<DWORD>(value.bytes.size() * sizeof(wchar_t));
+  if (key.QueryValueInfo(name, value.type, value.size) != ERROR_SUCCESS) return std::nullopt;
+  value.bytes.resize(value.size / sizeof(wchar_t) + 1);
   if (RegQueryValueExW(key.Get(), name, nullptr, &value.type, reinterpret_cast<BYTE*>(value.bytes.data()),
                        &value.size) != ERROR_SUCCESS)
     return std::nullopt;

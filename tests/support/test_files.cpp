@@ -63,11 +63,11 @@ std::wstring FolderRemovedAtExit(const std::wstring& name) {
   } folders;
   wchar_t temp[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH + 1, temp);
-  const std::wstring path = std::wstring(temp, length) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-                            std::to_wstring(GetTickCount64());
-  RemoveTree(L"\\\\?\\" + path);
-  CreateDirectoryW(path.c_str(), nullptr);
   const std::lock_guard<std::mutex> hold(folders.lock);
+  const std::wstring path = std::wstring(temp, length) + name + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(folders.list.size());
+  RemoveTree(L"\\\\?\\" + path);  // left by an earlier process of the same id
+  CreateDirectoryW(path.c_str(), nullptr);
   folders.list.push_back(path);
   return path;
 }

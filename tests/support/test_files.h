@@ -21,7 +21,7 @@ std::vector<std::wstring> ListNames(const std::wstring& folder);
 // Removes a file or a folder with what it holds, without following links.
 void RemoveTree(const std::wstring& path);
 
-// A new folder "<TEMP>\<name>-<process id>-<ticks>", removed when the test
+// A new folder "<TEMP>\<name>-<process id>-<number>", removed when the test
 // program ends, not before: a removed file's index could be given to a later
 // copy, which the process-wide product info cache would take for it.
 std::wstring FolderRemovedAtExit(const std::wstring& name);

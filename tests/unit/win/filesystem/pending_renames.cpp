@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "platform/util/scoped_reg_key.h"
+#include "tests/support/registry_guards.h"
 
 namespace fs_test {
 namespace {
@@ -14,17 +15,9 @@ constexpr wchar_t kPendingRenames[] = L"PendingFileRenameOperations";
 
 // The value's data, NUL-terminated strings; nothing when it is absent.
 std::optional<std::wstring> ReadPendingRenames() {
-  qvr::ScopedRegKey key;
-  DWORD type = 0, size = 0;
-  if (key.Open(HKEY_LOCAL_MACHINE, kSessionManager, KEY_READ) != ERROR_SUCCESS ||
-      key.QueryValueInfo(kPendingRenames, type, size) != ERROR_SUCCESS || type != REG_MULTI_SZ)
-    return std::nullopt;
-  std::wstring data(size / sizeof(wchar_t) + 1, L'\0');
-  if (RegQueryValueExW(key.Get(), kPendingRenames, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &size) !=
-      ERROR_SUCCESS)
-    return std::nullopt;
-  data.resize(size / sizeof(wchar_t));
-  return data;
+  const auto value = qvrtest::ReadRegValue(HKEY_LOCAL_MACHINE, kSessionManager, kPendingRenames);
+  if (!value || value->type != REG_MULTI_SZ) return std::nullopt;
+  return value->bytes;
 }
 
 // "\??\C:\dir\x" as "C:\dir\x".

@@ -2,41 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include <vector>
-
 #include "component/oxa/text/utf.h"
 #include "tests/support/msi_session.h"
 #include "tests/support/test_files.h"
 
 namespace product_info_test {
-namespace {
 
-// The folders made by this program, removed when it ends (the current
-// directory, which may be one of them, cannot be).
-struct CreatedFolders {
-  ~CreatedFolders() {
-    SetCurrentDirectoryW(L"C:\\");
-    for (const std::wstring& folder : folders) qvrtest::RemoveTree(L"\\\\?\\" + folder);
-  }
-  std::vector<std::wstring> folders;
-};
-
-CreatedFolders& Folders() {
-  static CreatedFolders folders;
-  return folders;
-}
-
-}  // namespace
-
-LibraryFolder::LibraryFolder() {
-  static int created = 0;
-  wchar_t temp[MAX_PATH + 1] = {};
-  GetTempPathW(MAX_PATH + 1, temp);
-  path_ = std::wstring(temp) + L"qvr-product-info-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(++created);
-  EXPECT_TRUE(CreateDirectoryW(path_.c_str(), nullptr))
-      << "cannot create " << oxa::ToUtf8(path_) << ": " << GetLastError();
-  Folders().folders.push_back(path_);
+LibraryFolder::LibraryFolder() : path_(qvrtest::FolderRemovedAtExit(L"qvr-product-info")) {
+  EXPECT_TRUE(qvrtest::Exists(path_)) << "cannot create " << oxa::ToUtf8(path_);
 }
 
 std::wstring LibraryFolder::AddLibrary(const wchar_t* built, const wchar_t* name) const {

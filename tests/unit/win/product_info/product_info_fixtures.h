@@ -17,9 +17,7 @@ using qvrtest::MemoryTracer;
 using qvrtest::RecordingSink;
 using qvrtest::SinkLine;
 
-// A new empty folder below the temporary folder. Folders are removed when the
-// test program ends, not before: a removed file's index could be given to a
-// later copy, which the process-wide product info cache would take for it.
+// A new empty folder below the temporary folder, removed when the program ends.
 class LibraryFolder {
  public:
   LibraryFolder();
