@@ -5,6 +5,8 @@
 #pragma once
 
 #include <windows.h>
+// fdi.h and msi.h need the Windows types.
+#include <fdi.h>
 #include <msi.h>
 
 #include <utility>
@@ -71,6 +73,7 @@ inline void CloseRegistryKey(HKEY key) noexcept { RegCloseKey(key); }
 inline void UnloadModule(HMODULE module) noexcept { FreeLibrary(module); }
 inline void ReleaseLocalMemory(HLOCAL memory) noexcept { LocalFree(memory); }
 inline void CloseInstallerHandle(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
+inline void DestroyFdiContext(HFDI context) noexcept { FDIDestroy(context); }
 
 using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;  // processes, threads, tokens
 using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;  // CreateFileW
@@ -79,5 +82,6 @@ using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;  
 using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;          // LoadLibraryW, LoadLibraryExW
 using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;       // security descriptors
 using InstallerHandle = UniqueHandle<HandleTraits<MSIHANDLE, &CloseInstallerHandle>>;  // MsiCreateRecord
+using FdiContext = UniqueHandle<HandleTraits<HFDI, &DestroyFdiContext>>;                 // FDICreate (cabinet.dll)
 
 }  // namespace oxa
