@@ -77,8 +77,9 @@ class MemoryStream final : public Stream {
   explicit MemoryStream(std::span<const std::uint8_t> bytes) noexcept : bytes_(bytes) {}
 
   DWORD Read(void* buffer, DWORD count, DWORD& done) override {
-    done = position_ < bytes_.size() ? static_cast<DWORD>(std::min<std::size_t>(count, bytes_.size() - position_)) : 0;
-    std::memcpy(buffer, bytes_.data() + position_, done);
+    const std::size_t available = bytes_.size() - std::min(position_, bytes_.size());
+    done = static_cast<DWORD>(std::min<std::size_t>(count, available));
+    if (done != 0) std::memcpy(buffer, bytes_.data() + position_, done);
     position_ += done;
     return ERROR_SUCCESS;
   }
