@@ -1,5 +1,7 @@
 #include "cabinet/cabinet.h"
 
+#include "cabinet/stored_name.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
@@ -152,28 +154,6 @@ class OutputSink {
   // `error`, when none can be made.
   virtual std::unique_ptr<Stream> Open(const std::wstring& name, DWORD& error) = 0;
 };
-
-// `name` as a path relative to the destination folder, without its root and
-// empty components. None when nothing is left or a component could lead out
-// of the folder or off the file: one made only of dots and blanks (Win32
-// trims trailing ones, so "..." and ". ." can act as ".."), or one with a
-// ":" (a drive or an alternate data stream).
-std::optional<std::wstring> PathInsideFolder(std::wstring_view name) {
-  name.remove_prefix(oxa::GetPathRoot(name).size());
-  std::wstring relative;
-  while (!name.empty()) {
-    const std::size_t length = std::find_if(name.begin(), name.end(), oxa::IsPathSeparator) - name.begin();
-    const std::wstring_view component = name.substr(0, length);
-    name.remove_prefix(std::min(length + 1, name.size()));
-    if (component.empty()) continue;
-    if (component.find(L':') != component.npos || component.find_first_not_of(L". ") == component.npos)
-      return std::nullopt;
-    if (!relative.empty()) relative += L'\\';
-    relative += component;
-  }
-  if (relative.empty()) return std::nullopt;
-  return relative;
-}
 
 // Files below a destination folder, created with their folders; a file in
 // the way is replaced, also one in use.

@@ -67,12 +67,20 @@ bool Installer::SwitchProductType() {
   });
 }
 
-bool Installer::CheckForApplicationsToRemove(std::uint32_t, StringList**) {
-  return AtEdge(L"CheckForApplicationsToRemove", [&] { return Unavailable(L"CheckForApplicationsToRemove"); });
+bool Installer::CheckForApplicationsToRemove(std::uint32_t filter, StringList** detected) {
+  return OnDeclarations(L"CheckForApplicationsToRemove", [&] {
+    return incompatibleSoftware_.CheckForApplicationsToRemove(CleanerInputs(), filter, detected);
+  });
 }
 
-bool Installer::RemoveApplications(std::uint32_t, StringList**) {
-  return AtEdge(L"RemoveApplications", [&] { return Unavailable(L"RemoveApplications"); });
+bool Installer::RemoveApplications(std::uint32_t, StringList** applications) {
+  return OnDeclarations(L"RemoveApplications", [&] {
+    return incompatibleSoftware_.RemoveApplications(CleanerInputs(), applications);
+  });
+}
+
+CleanerSetup Installer::CleanerInputs() const {
+  return {sink_, keys_[kProductEnvironmentKey], features_, targetProductType_};
 }
 
 bool Installer::ActivateProduct(ActivationMode mode) {

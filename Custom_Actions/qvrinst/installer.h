@@ -7,6 +7,7 @@
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 #include "Custom_Actions/qvrinst/feature_model.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "activators/incompatible_software.h"
 #include "activators/plugins.h"
 #include "activators/profiles.h"
 #include "activators/proto_handler_registrar.h"
@@ -77,6 +78,7 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   // name the root of the hive.
   template <class Body>
   bool OnDeclarations(const wchar_t* operation, Body&& body) noexcept;
+  CleanerSetup CleanerInputs() const;
   // Writes "<operation>: not available in this build" and returns false.
   bool Unavailable(const wchar_t* operation);
 
@@ -92,6 +94,7 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   RegistryValues registryValues_;
   PluginRegistrations plugins_;
   ProtoHandlerRegistrar protoHandlers_;
+  IncompatibleSoftware incompatibleSoftware_;  // its scratch folder goes with the object
 };
 
 // The factory behind GetVersionedQVRInstaller: 160 for a null out pointer,

@@ -1,9 +1,9 @@
 // qvrhost: a console setup host that drives the installer object of
 // qvrinst.dll one operation at a time. `qvrhost --help` lists the commands.
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
+#include "Custom_Actions/qvrinst/vector_string_list.h"
 #include "tools/qvrhost/console.h"
 #include "tools/qvrhost/host_command_line.h"
-#include "tools/qvrhost/host_string_list.h"
 #include "tools/qvrhost/installer_module.h"
 #include "tools/qvrhost/waiver_log_locator.h"
 
@@ -41,16 +41,17 @@ bool RunOperation(qvr::VersionedInstaller& installer, const HostCommand& command
     case Operation::CheckForApplicationsToRemove: {
       qvr::StringList* detected = nullptr;
       const bool result = installer.CheckForApplicationsToRemove(command.number, &detected);
-      const StringListPtr owned(detected);
+      const qvr::StringListPtr<> owned(detected);
       if (result && owned) PrintNames(*owned);
       return result;
     }
     case Operation::RemoveApplications: {
       // The object releases the list it is given and hands back the names it
-      // removed; when it fails it leaves the list as it was.
-      qvr::StringList* list = command.names.empty() ? nullptr : new HostStringList(command.names);
+      // removed; when it fails it leaves the list as it was. An empty list
+      // asks for every detected application.
+      qvr::StringList* list = new qvr::VectorStringList(command.names);
       const bool result = installer.RemoveApplications(0, &list);
-      const StringListPtr owned(list);
+      const qvr::StringListPtr<> owned(list);
       if (result && owned) PrintNames(*owned);
       return result;
     }
