@@ -67,6 +67,32 @@ expect_value() {  # WHAT KEY NAME "TYPE DATA"
 
 key_exists() { wine_program reg query "$1" </dev/null >/dev/null 2>&1; }
 
+# host_run NAME ARGUMENTS...: qvrhost ($HOST, the built one unless set)
+# with the product identity library of the work folder; HOST_RC is its exit
+# code, NAME.txt its output, NAME.err its errors.
+HOST="$E2E_BUILD/bin/qvrhost.exe"
+host_run() {
+  local name=$1
+  shift
+  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" wine_run "$HOST" "$@" \
+    </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
+  HOST_RC=$?
+  tr -d '\r' <"$E2E_WORK/$name.out" >"$E2E_WORK/$name.txt"
+}
+expect_rc() {  # NAME RC
+  [ "$HOST_RC" -eq "$2" ] || e2e_fail "$1: exit code $HOST_RC, not $2 ($(grep '^\[3\]' "$E2E_WORK/$1.txt" | head -3))"
+}
+# The host's records: "[LEVEL] text", continued on lines indented by four
+# blanks; other lines (the names the cleaner operations print) are its
+# results.
+expect_only_records() {  # NAME
+  local out="$E2E_WORK/$1.txt"
+  if grep -Evq '^(\[(0|1|3)\] |    )' "$out" || grep -q '^    ' <(head -1 "$out"); then
+    e2e_fail "$1: output that is not records: $(head -5 "$out")"
+  fi
+}
+host_names() { grep -Ev '^(\[(0|1|3)\] |    )' "$E2E_WORK/$1.txt" | paste -sd' '; }  # NAME
+
 e2e_finish() {
   [ "$E2E_FAILURES" -eq 0 ] && { echo "$E2E_NAME: passed"; exit 0; }
   echo "$E2E_NAME: $E2E_FAILURES check(s) failed; logs in $E2E_WORK"

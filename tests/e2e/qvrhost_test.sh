@@ -7,32 +7,9 @@
 # the probe's record and vtstore.exe. The probe and the locator append to the
 # same record, so its lines show the order of grants and runs.
 source "$(dirname "$0")/lib.sh" "$1" "$2" qvrhost
-HOST="$E2E_BUILD/bin/qvrhost.exe"
 KEY="Software\\QvrTest\\e2e.$E2E_NAME"
 PRODUCT="HKLM\\$KEY"
 RECORD="$E2E_WORK_WIN\\record.txt"
-
-# host_run NAME ARGUMENTS...: qvrhost with the test's product; HOST_RC is its
-# exit code, NAME.txt its records, NAME.err its errors.
-host_run() {
-  local name=$1
-  shift
-  (cd "$E2E_WORK" && ProductInfoDLL="$E2E_WORK_WIN\\product_info.dll" wine_run "$HOST" "$@" \
-    </dev/null >"$E2E_WORK/$name.out" 2>"$E2E_WORK/$name.err")
-  HOST_RC=$?
-  tr -d '\r' <"$E2E_WORK/$name.out" >"$E2E_WORK/$name.txt"
-}
-expect_rc() {  # NAME RC
-  [ "$HOST_RC" -eq "$2" ] || e2e_fail "$1: exit code $HOST_RC, not $2 ($(grep '^\[3\]' "$E2E_WORK/$1.txt" | head -3))"
-}
-# Standard output holds records: "[LEVEL] text", continued on lines
-# indented by four blanks.
-expect_only_records() {  # NAME
-  local out="$E2E_WORK/$1.txt"
-  if grep -Evq '^(\[(0|1|3)\] |    )' "$out" || grep -q '^    ' <(head -1 "$out"); then
-    e2e_fail "$1: output that is not records: $(head -5 "$out")"
-  fi
-}
 
 host_run help --help
 expect_rc help 0
