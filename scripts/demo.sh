@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # The demo: installs the product package under Wine with a sample
 # CustomActionData, prints the module's lines from the verbose installer log
-# and the state of the product's task profiles as vtstore.exe reads it.
+# and the state of the product's task profiles as vtstore.exe reads it, then
+# has the setup host qvrhost check the machine for incompatible software
+# with the product's cleaner pack.
 set -uo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source_dir=$(cd "$here/.." && pwd)
@@ -37,6 +39,8 @@ tr -d '\r' <"$work/install.log" | awk '
   inside { print "  " $0 }'
 echo "The task profiles in the product's store (vtstore.exe, another process):"
 wine_run "$build/bin/vtstore.exe" "$product_dir_win\\profiles.xml" </dev/null 2>&1 | tr -d '\r' | sed 's/^/  /'
+echo "The cleaner, as the setup host drives it (qvrhost --product-type vmobpc check-apps 1):"
+wine_run "$build/bin/qvrhost.exe" --product-type vmobpc check-apps 1 </dev/null 2>&1 | tr -d '\r' | sed 's/^/  /'
 # Leave the prefix as it was: remove the demo product when it got installed.
 wine_program msiexec /x 'C:\qvr-demo\product.msi' /qn </dev/null >/dev/null 2>&1 || true
 rm -f "$WINEPREFIX/drive_c/Program Files/VantorModularityDemo/profiles.xml.store"

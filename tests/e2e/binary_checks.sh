@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks of the shipped binaries of both builds, read with mingw's binutils:
-# architecture, the undecorated exports of the module (five) and of vtcore.dll
-# (two), imports of system DLLs only (no mingw runtime), and the module's
+# architecture, the undecorated exports of the module (five), of vtcore.dll
+# (two) and of the cleaner library cleanapi.dll (three), imports of system DLLs only (no mingw runtime), and the module's
 # version resource's file description.
 # Usage: binary_checks.sh X64_BUILD_DIR [X86_BUILD_DIR]
 set -uo pipefail
@@ -36,8 +36,8 @@ check_exports() {  # FILE OBJDUMP NAME... (sorted)
 }
 
 check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
-  local module="$1/bin/qvrinst.dll" framework="$1/bin/vtcore.dll" file format
-  for file in "$module" "$1/bin/qvrhost.exe" "$framework" "$1/bin/vtstore.exe"; do
+  local module="$1/bin/qvrinst.dll" framework="$1/bin/vtcore.dll" cleaner="$1/bin/cleanapi.dll" file format
+  for file in "$module" "$1/bin/qvrhost.exe" "$framework" "$1/bin/vtstore.exe" "$cleaner"; do
     [ -f "$file" ] || { fail "$file is missing"; continue; }
     format=$("$2objdump" -f "$file" | sed -n 's/.*file format //p')
     [ "$format" = "$3" ] || fail "$file: file format '$format', not '$3'"
@@ -51,6 +51,8 @@ check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
       fail "$module: no FileDescription \"Modularity configurator\" in its version resource"
   fi
   [ -f "$framework" ] && check_exports "$framework" "$2objdump" VantorLoad VantorUnload
+  [ -f "$cleaner" ] && check_exports "$cleaner" "$2objdump" EnumCompetitorSoftwareFromMemA \
+    RemoveCompetitorSoftwareFromMemExtA SetExternalTraceCallbackA
 }
 
 check_build "$x64_build" x86_64-w64-mingw32- pei-x86-64
