@@ -247,7 +247,7 @@ table() {
 +     position = open + value.size();
 @ 35 activators/declaration_table.cpp
 = a declaration value that cannot be read is skipped even where it fails the read
-? Profiles|RegistryValues
+? Declarations|Profiles
 -           failed = rules.badValueFails;
 +           failed = false;
 

@@ -16,9 +16,16 @@ mkdir -p "$E2E_WORK"
 e2e_fail() { echo "FAIL: $*"; E2E_FAILURES=$((E2E_FAILURES + 1)); }
 
 # e2e_package NAME: builds the product package into the work folder. wixl
-# takes only relative SourceFile paths, so it runs in the build tree.
+# takes only relative SourceFile paths, so it runs in the build tree. The
+# package's components are forgotten first: a product that an earlier run
+# left registered (a removal that failed) would still hold them, and this
+# run's removal would then leave their files and keys in place.
 e2e_package() {
-  local packaging
+  local packaging guid
+  for guid in $(sed -n 's/.*<Component [^>]*Guid="\([^"]*\)".*/\1/p' "$E2E_SOURCE/packaging/product.wxs"); do
+    reg_exe delete "HKLM\\Software\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Components\\$(squished "$guid")" /f \
+      >/dev/null
+  done
   packaging=$(realpath --relative-to="$E2E_BUILD" "$E2E_SOURCE/packaging")
   (cd "$E2E_BUILD" && wixl -a x64 -D QvrBinDir=bin -D QvrPackagingDir="$packaging" -o "$E2E_WORK/$1.msi" \
                        "$E2E_SOURCE/packaging/product.wxs") \
@@ -43,6 +50,16 @@ e2e_expect_not() { ! grep -Eq -- "$2" "$E2E_WORK/$1.txt" || e2e_fail "$3: unexpe
 
 # e2e_lines LOG ERE: the matching lines, for order checks.
 e2e_lines() { grep -E -- "$2" "$E2E_WORK/$1.txt"; }
+
+# squished GUID: the installer's registry form of a GUID (the first three
+# groups reversed, the bytes of the last two with their digits swapped).
+squished() {
+  local g out="" i
+  g=$(tr -d '{}-' <<<"$1" | tr 'a-f' 'A-F')
+  for i in 7 6 5 4 3 2 1 0 11 10 9 8 15 14 13 12; do out+=${g:i:1}; done
+  for ((i = 16; i < 32; i += 2)); do out+=${g:i+1:1}${g:i:1}; done
+  echo "$out"
+}
 
 # Registry access through Wine's reg.exe, a tool that is not ours (by its
 # full path: see wine_program in wine-env.sh).

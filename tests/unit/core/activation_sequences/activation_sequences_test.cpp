@@ -1,16 +1,15 @@
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 
-#include "log/log_sink.h"
-
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
+#include "log/log_sink.h"
+
 namespace {
 
-// Records every step as "Name(argument)", space-separated; the step named
-// `failing` returns false.
+// Records every step as "Name(argument)", space-separated; the step named `failing` returns false.
 class RecordingSteps final : public qvr::ActivationSteps {
  public:
   explicit RecordingSteps(std::wstring failing) : failing_(std::move(failing)) {}
@@ -49,9 +48,8 @@ constexpr qvr::ActivationMode kPlugins = qvr::kActivatePlugins, kRegistry = qvr:
                               kShortcuts = qvr::kActivateShortcuts, kProtocols = qvr::kActivateProtocolHandlers,
                               kProfiles = qvr::kActivateProfiles, kEnvironment = qvr::kActivateEnvironmentOnly;
 
-// Every sequence against the steps it calls, in order, for the current type
-// K, the target N, the mode and the one step that fails. A failure once K's
-// resources are gone still stores N, so that the rollback finds it.
+// Every sequence against the steps it calls, in order, for the current type K, the target N, the mode and the one
+// step that fails. A failure once K's resources are gone still stores N, so that the rollback finds it.
 TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
   using enum Sequence;
   struct Row {
@@ -63,23 +61,16 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
     bool result;
     const wchar_t* calls;
   } rows[] = {
-      // ActivateProduct: the same type only stores it again.
-      {kActivate, L"A", L"A", 0, L"", true, L"WriteProductType(A)"},
+      // ActivateProduct: nothing without a type.
       {kActivate, L"", L"", 63, L"", true, L""},
       // A change removes K first, its profiles whatever the mode.
       {kActivate, L"A", L"B", 0, L"", true,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() WriteProductType(B)"},
-      {kActivate, L"A", L"B", kRegistry, L"DeactivateProfiles", false, L"DeactivateProfiles(A)"},
       {kActivate, L"A", L"B", kRegistry, L"DeactivateCurrentType", false,
        L"DeactivateProfiles(A) DeactivateCurrentType()"},
-      {kActivate, L"A", L"B", kRegistry, L"WriteProductType", false,
-       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType()"},
       // Without a new type the removal is best effort and keeps the profiles.
       {kActivate, L"A", L"", 63, L"DeactivateCurrentType", true, L"DeactivateCurrentType() WriteProductType()"},
-      {kActivate, L"A", L"", 63, L"WriteProductType", true, L"DeactivateCurrentType() WriteProductType()"},
-      // Each kind by its bit: registry then environment, plugins, protocol
-      // handlers, profiles, and the type stored last; shortcuts and unknown
-      // bits run nothing here.
+      // Each kind by its bit, the type stored last; shortcuts and unknown bits only store the type again.
       {kActivate, L"", L"B", 63, L"", true,
        L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) "
        L"WriteProductType(B)"},
@@ -92,22 +83,14 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
       {kActivate, L"", L"B", kRegistry, L"ActivateEnvironment", false, L"ActivateRegistry(B) ActivateEnvironment(B)"},
       {kActivate, L"A", L"B", 63, L"ActivateRegistry", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) WriteProductType(B)"},
-      {kActivate, L"A", L"B", 63, L"RegisterPlugins", false,
-       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
-       L"RegisterPlugins(B) WriteProductType(B)"},
-      {kActivate, L"A", L"B", 63, L"RegisterProtoHandlers", false,
-       L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
-       L"RegisterPlugins(B) RegisterProtoHandlers() WriteProductType(B)"},
       {kActivate, L"A", L"B", 63, L"ActivateProfiles", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
        L"RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
-      // SwitchProductType: every resource of K removed, every one of N
-      // created, N's profiles first and N stored before its plugins; each
-      // failure ends it but the protocol handlers' removal.
+      // SwitchProductType: K's resources removed, N's created, its profiles first and N stored before its
+      // plugins; each failure ends it but the protocol handlers' removal.
       {kSwitch, L"A", L"B", 0, L"", true,
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
        L"RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
-      {kSwitch, L"A", L"B", 0, L"UnregisterPlugins", false, L"UnregisterPlugins(A)"},
       {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DeactivateRegistry(A)"},
       {kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
@@ -115,18 +98,12 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
        L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
       {kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
        L"UnregisterPlugins(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
-      {kSwitch, L"", L"B", 0, L"WriteProductType", false, L"ActivateProfiles(B) WriteProductType(B)"},
       {kSwitch, L"", L"B", 0, L"RegisterPlugins", false, L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
-      {kSwitch, L"", L"B", 0, L"RegisterProtoHandlers", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers()"},
-      {kSwitch, L"", L"B", 0, L"ActivateRegistry", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B)"},
       {kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
        L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
        L"ActivateEnvironment(B)"},
-      // DeactivateCurrentType: every step runs; the protocol handlers'
-      // result does not count; the type, environment and profiles stay.
-      // (The empty type: see the deactivation in custom_actions_test.)
+      // DeactivateCurrentType: every step runs; the protocol handlers' result does not count; the type,
+      // environment and profiles stay (the empty type: CustomActions in installer_test).
       {kDeactivate, L"A", L"", 0, L"UnregisterPlugins", false,
        L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
       {kDeactivate, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
@@ -135,9 +112,7 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
        L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
   };
   for (const Row& row : rows) {
-    SCOPED_TRACE(testing::Message() << static_cast<int>(row.sequence) << " " << testing::PrintToString(row.current)
-                                    << " -> " << testing::PrintToString(row.target) << ", mode " << row.mode
-                                    << ", failing " << testing::PrintToString(row.failing));
+    SCOPED_TRACE(testing::Message() << "row of " << testing::PrintToString(row.calls));
     RecordingSteps steps(row.failing);
     FormatSink sink;
     bool result = false;

@@ -20,31 +20,22 @@ HostCommand Command(std::vector<std::wstring> words) {
   return parsed.command;
 }
 
+// Hex as in activate's argument below; decimal without octal.
 TEST(HostCommandLine, Unsigned32) {
-  const std::pair<const wchar_t*, std::uint32_t> good[] = {
-      {L"31", 31}, {L"0x1F", 31}, {L"0Xffffffff", 0xFFFFFFFFu}, {L"4294967295", 0xFFFFFFFFu}, {L"010", 10}, {L"0", 0}};
-  for (const auto& [text, expected] : good) {
-    std::uint32_t value = 7;
-    EXPECT_TRUE(qvrhost::ParseUnsigned32(text, value)) << text;
-    EXPECT_EQ(value, expected) << text;
-  }
-  for (const wchar_t* bad : {L"", L"0x", L"4294967296", L"0x100000000", L"-1", L"+1", L" 1", L"1 ", L"1f", L"0x1g",
-                             L"99999999999999999999999"}) {
-    std::uint32_t value = 7;
+  std::uint32_t value = 7;
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"010", value));
+  EXPECT_EQ(value, 10u);
+  EXPECT_TRUE(qvrhost::ParseUnsigned32(L"4294967295", value));
+  for (const wchar_t* bad : {L"", L"0x", L"4294967296", L"-1", L"1f"})
     EXPECT_FALSE(qvrhost::ParseUnsigned32(bad, value)) << bad;
-    EXPECT_EQ(value, 7u);
-  }
+  EXPECT_EQ(value, 0xFFFFFFFFu);  // failures leave it alone
 }
 
+// The commands that tests/e2e/qvrhost_test.sh does not run through the module, and the arguments.
 TEST(HostCommandLine, SubcommandsAndTheirArguments) {
-  const std::pair<const wchar_t*, Operation> plain[] = {
-      {L"initialize", Operation::Initialize}, {L"switch", Operation::SwitchProductType},
-      {L"deactivate", Operation::DeactivateCurrentType}, {L"remove-shortcuts", Operation::RemoveProductShortcuts},
-      {L"always-succeeds", Operation::AlwaysSucceeds}, {L"remove-apps", Operation::RemoveApplications}};
-  for (const auto& [word, operation] : plain) EXPECT_EQ(Command({word}).operation, operation);
-  const HostCommand activate = Command({L"activate", L"0x1f"});
-  EXPECT_EQ(activate.operation, Operation::ActivateProduct);
-  EXPECT_EQ(activate.number, 31u);
+  EXPECT_EQ(Command({L"remove-shortcuts"}).operation, Operation::RemoveProductShortcuts);
+  EXPECT_EQ(Command({L"always-succeeds"}).operation, Operation::AlwaysSucceeds);
+  EXPECT_EQ(Command({L"activate", L"0x1f"}).number, 31u);
   const HostCommand icons = Command({L"icons", L"small office"});
   EXPECT_EQ(icons.operation, Operation::ChangeProductIcons);
   EXPECT_EQ(icons.text, L"small office");
@@ -54,12 +45,12 @@ TEST(HostCommandLine, SubcommandsAndTheirArguments) {
   EXPECT_EQ(Command({L"remove-apps", L"AppA", L"App B"}).names, (std::vector<std::wstring>{L"AppA", L"App B"}));
 }
 
-// tests/e2e/qvrhost_test.sh runs the separate forms of the three options before the command.
-TEST(HostCommandLine, Options) {
+// tests/e2e/qvrhost_test.sh runs the separate forms of the three options before the command, --help and two usage
+// errors.
+TEST(HostCommandLine, OptionsHelpAndUsageErrors) {
   EXPECT_EQ(Command({L"switch", L"--product-type=vmobpc"}).productType, L"vmobpc");
   // An empty type is a type (Initialize then targets none), not an absent one.
   EXPECT_EQ(Command({L"--product-type", L"", L"switch"}).productType, L"");
-  EXPECT_EQ(Command({L"--product-type=", L"switch"}).productType, L"");
   // After "--" option-like words are names.
   EXPECT_EQ(Command({L"remove-apps", L"--", L"--product-type", L"-h"}).names,
             (std::vector<std::wstring>{L"--product-type", L"-h"}));
@@ -67,18 +58,11 @@ TEST(HostCommandLine, Options) {
   EXPECT_EQ(Parse({L"--waiver-log", L"a", L"--waiver-log=b", L"switch"}).error, L"--waiver-log given twice");
   EXPECT_EQ(Parse({L"switch", L"--waiver-log"}).error, L"--waiver-log needs a value");
   EXPECT_EQ(Parse({L"switch", L"--waiver-logs", L"a"}).error, L"unknown option '--waiver-logs'");
-}
-
-TEST(HostCommandLine, HelpAndUsageErrors) {
-  EXPECT_EQ(Parse({L"--help"}).outcome, Outcome::Help);
   EXPECT_EQ(Parse({L"switch", L"-h"}).outcome, Outcome::Help);
   EXPECT_EQ(Parse({L"/?"}).outcome, Outcome::Help);
   const std::vector<std::vector<std::wstring>> bad = {
-      {}, {L"frobnicate"}, {L"--verbose", L"switch"}, {L"switch", L"extra"}, {L"activate"}, {L"activate", L"1", L"2"},
-      {L"activate", L"thirty"}, {L"check-apps", L"-1"}, {L"icons"}, {L"switch", L"--product-type"},
-      {L"--product-type", L"a", L"--product-type", L"b", L"switch"}, {L"--product-type", L"vmobpc"},
-      {L"--", L"--help"},
-  };
+      {L"frobnicate"},        {L"switch", L"extra"},          {L"activate"},
+      {L"icons", L"a", L"b"}, {L"--product-type", L"vmobpc"}, {L"--", L"--help"}};
   for (const auto& words : bad) {
     const ParsedCommandLine parsed = Parse(words);
     EXPECT_EQ(parsed.outcome, Outcome::UsageError) << words.size();

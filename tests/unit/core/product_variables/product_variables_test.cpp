@@ -6,12 +6,12 @@
 
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
 
-// Stored values from a map; system variables from another; every question
-// is recorded.
+// Stored values and system variables from maps; every question is recorded.
 class MapVariables final : public qvr::ProductVariableSource {
  public:
   std::map<std::wstring, std::wstring> stored;
@@ -31,50 +31,31 @@ class MapVariables final : public qvr::ProductVariableSource {
   }
 };
 
-std::wstring Expand(MapVariables& variables, const std::wstring& text) {
-  return qvr::ExpandProductVariables(text, variables);
-}
-
-TEST(ProductVariables, ProfilesXmlPathHasOneBackslashWhateverProductRootEndsIn) {
-  for (const wchar_t* root : {L"C:\\Program Files\\Product", L"C:\\Program Files\\Product\\"}) {
-    MapVariables variables;
-    variables.stored = {{L"ProductRoot", root}, {L"ProfilesXmlPath", L"%ProductRoot%\\profiles.xml"}};
-    EXPECT_EQ(Expand(variables, L"%ProfilesXmlPath%"), L"C:\\Program Files\\Product\\profiles.xml") << root;
-    EXPECT_EQ(Expand(variables, L"%ProductRoot%"), root);
-  }
-  // A backslash before the reference takes the value's leading one.
+TEST(ProductVariables, Expansion) {
   MapVariables variables;
-  variables.stored = {{L"Sub", L"\\sub\\"}, {L"Only", L"\\"}};
-  EXPECT_EQ(Expand(variables, L"C:\\%Sub%\\file"), L"C:\\sub\\file");
-  EXPECT_EQ(Expand(variables, L"C:%Sub%file"), L"C:\\sub\\file");
-  EXPECT_EQ(Expand(variables, L"a\\%Only%\\b"), L"a\\\\b") << "the one character goes at the first rule";
-}
+  variables.stored = {{L"ProductRoot", L"C:\\P\\"},
+                      {L"ProfilesXmlPath", L"%ProductRoot%\\profiles.xml"},
+                      {L"Sub", L"\\sub\\"},
+                      {L"A", L"stored"},
+                      {L"Self", L"x%Self%"}};
+  variables.system = {{L"A", L"system"}, {L"TEMP", L"C:\\temp"}, {L"ProductRoot", L"system"}};
+  const std::pair<const wchar_t*, const wchar_t*> cases[] = {
+      // A backslash beside the reference takes the value's own one there.
+      {L"%ProfilesXmlPath%", L"C:\\P\\profiles.xml"},
+      {L"C:\\%Sub%\\file", L"C:\\sub\\file"},
+      {L"C:%Sub%file", L"C:\\sub\\file"},
+      {L"%A%|%TEMP%|%NONE%|%%", L"stored|C:\\temp||"},
+      // Percent signs pair up as they come: "% %" is a reference to " ".
+      {L"100% %A%", L"100A%"},
+      // A text without reference is taken as a name of a stored value.
+      {L"ProductRoot", L"C:\\P\\"},
+  };
+  for (const auto& [text, expanded] : cases) EXPECT_EQ(qvr::ExpandProductVariables(text, variables), expanded) << text;
+  EXPECT_THAT(variables.systemAsked, testing::ElementsAre(L"%TEMP%", L"%NONE%", L"%%", L"% %"));
 
-TEST(ProductVariables, StoredValuesThenSystemVariables) {
-  MapVariables variables;
-  variables.stored = {{L"A", L"stored"}};
-  variables.system = {{L"A", L"system"}, {L"TEMP", L"C:\\temp"}};
-  EXPECT_EQ(Expand(variables, L"%A%|%TEMP%|%NONE%|%%"), L"stored|C:\\temp||");
-  EXPECT_THAT(variables.systemAsked, testing::ElementsAre(L"%TEMP%", L"%NONE%", L"%%"));
-  // Percent signs pair up as they come: "% %" is a reference to " ".
-  EXPECT_EQ(Expand(variables, L"100% %A%"), L"100A%");
-  EXPECT_EQ(Expand(variables, L"%A% 100%"), L"stored 100%");
-}
-
-TEST(ProductVariables, TheFifteenthReferenceEmptiesTheText) {
-  MapVariables variables;
-  variables.stored = {{L"Self", L"x%Self%"}};
-  EXPECT_EQ(Expand(variables, L"%Self%"), L"");
+  variables.storedAsked.clear();
+  EXPECT_EQ(qvr::ExpandProductVariables(L"%Self%", variables), L"");
   EXPECT_EQ(variables.storedAsked.size(), 14u) << "the fourteenth reference is expanded, the fifteenth not";
-}
-
-TEST(ProductVariables, TextWithoutReferenceIsTakenAsAName) {
-  MapVariables variables;
-  variables.stored = {{L"ProductRoot", L"C:\\P"}};
-  variables.system = {{L"ProductRoot", L"system"}};
-  EXPECT_EQ(Expand(variables, L"ProductRoot"), L"C:\\P");
-  EXPECT_EQ(Expand(variables, L"C:\\plain"), L"");
-  EXPECT_TRUE(variables.systemAsked.empty()) << "the name alone is looked up in the stored values only";
 }
 
 }  // namespace

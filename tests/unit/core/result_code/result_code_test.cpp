@@ -10,20 +10,16 @@ ResultCode Code(std::uint32_t value) { return static_cast<ResultCode>(value); }
 
 TEST(ResultCodeText, TablesAndGaps) {
   EXPECT_EQ(oxa::GetResultCodeText(0), "No error");
-  EXPECT_EQ(oxa::GetResultCodeText(1), "False");
   EXPECT_EQ(oxa::GetResultCodeText(Code(0x80000313)), "DateTime syntax error");
   EXPECT_EQ(oxa::GetResultCodeText(Code(0x80010118)), "System shutdown in progress");
-  // Gaps between defined codes and other categories have no text.
+  // Gaps between defined codes and codes beyond the last have no text.
   EXPECT_EQ(oxa::GetResultCodeText(Code(0x80000070)), "Unknown result code");
-  EXPECT_EQ(oxa::GetResultCodeText(Code(0x80070005)), "Unknown result code");
   EXPECT_EQ(oxa::GetResultCodeText(Code(0x80010119)), "Unknown result code");
 }
 
 TEST(ResultFromWin32Error, TableAndRules) {
   EXPECT_EQ(oxa::ResultFromWin32Error(0), 0);
   EXPECT_EQ(oxa::ResultFromWin32Error(2), Code(0x80010102));
-  EXPECT_EQ(oxa::ResultFromWin32Error(5), Code(0x80000045));
-  EXPECT_EQ(oxa::ResultFromWin32Error(267), Code(0x80010103));
   EXPECT_EQ(oxa::ResultFromWin32Error(14001), Code(0x80010108));
   // Not in the table.
   EXPECT_EQ(oxa::ResultFromWin32Error(9999), Code(0x8007270F));

@@ -20,17 +20,10 @@ std::optional<std::wstring> ReadPendingRenames() {
   return value->bytes;
 }
 
-// "\??\C:\dir\x" as "C:\dir\x".
-std::wstring_view WithoutNtPrefix(std::wstring_view path) {
-  if (path.substr(0, 4) == L"\\??\\") path.remove_prefix(4);
-  return path;
-}
-
 }  // namespace
 
 std::vector<std::wstring> PendingDeletionsIn(const std::wstring& folder) {
-  // Pairs of source and target (empty: delete); the list ends in one more
-  // empty string.
+  // Pairs of source ("\??\C:\...") and target (empty: delete); the list ends in one more empty string.
   const std::wstring data = ReadPendingRenames().value_or(L"");
   std::vector<std::wstring_view> strings;
   for (std::size_t begin = 0; begin < data.size();) {
@@ -40,7 +33,8 @@ std::vector<std::wstring> PendingDeletionsIn(const std::wstring& folder) {
   }
   std::vector<std::wstring> deletions;
   for (std::size_t i = 0; i + 1 < strings.size(); i += 2) {
-    const std::wstring_view path = WithoutNtPrefix(strings[i]);
+    std::wstring_view path = strings[i];
+    if (path.substr(0, 4) == L"\\??\\") path.remove_prefix(4);
     if (strings[i + 1].empty() && path.size() >= folder.size() &&
         _wcsnicmp(path.data(), folder.c_str(), folder.size()) == 0 &&
         (path.size() == folder.size() || path[folder.size()] == L'\\'))

@@ -1,5 +1,5 @@
-// The restart-time deletions that file system tests schedule, read from
-// PendingFileRenameOperations, and the guard that puts the value back.
+// The restart-time deletions that file system tests schedule (PendingFileRenameOperations), and the guard that puts
+// the value back.
 #pragma once
 
 #include <windows.h>
@@ -12,13 +12,10 @@
 
 namespace fs_test {
 
-// The sources of the restart-time deletions that lie in `folder`, in the
-// order scheduled, as "C:\..." paths.
+// The sources of the restart-time deletions in `folder`, in the order scheduled, as "C:\..." paths.
 std::vector<std::wstring> PendingDeletionsIn(const std::wstring& folder);
 
-// Held by a test that schedules restart-time operations: test processes of
-// the prefix take turns (a named mutex), and the value is put back as it was
-// when the guard ends.
+// Test processes of the prefix take turns (a named mutex); the value is put back as it was when the guard ends.
 class PendingRenamesGuard {
  public:
   PendingRenamesGuard();

@@ -1,20 +1,138 @@
-// The factory and the installer object through the exports of the built
-// module, as the product's setup host drives them.
-#include "tests/unit/win/installer/qvrinst_module.h"
-
-#include "tests/support/msi_session.h"
-#include "tests/support/recording_sink.h"
-#include "tests/support/test_files.h"
-
+// The built qvrinst.dll loaded into the test process, as the installer engine and the product's setup host see it:
+// the custom actions in a real installer session, the factory and the installer object's slots.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "component/oxa/system/unique_handle.h"
+#include "tests/support/msi_session.h"
+#include "tests/support/recording_sink.h"
+#include "tests/support/registry_guards.h"
+#include "tests/support/test_files.h"
+#include "tests/support/test_product.h"
+
 namespace {
 
-using installer_test::QvrinstModule;
+using qvrtest::AnyMatch;
+using qvrtest::EndRecord;
+using qvrtest::FullMatch;
+using qvrtest::kLinePrefix;
+using qvrtest::MsiSession;
+using qvrtest::Printable;
 using qvrtest::RecordingSink;
 using qvrtest::SinkLine;
+using qvrtest::StartRecord;
+using qvrtest::TestName;
 using testing::ElementsAre;
+
+// Loads $QVR_BUILD_DIR/bin/qvrinst.dll; its factory and its custom actions.
+class QvrinstModule {
+ public:
+  QvrinstModule() : module_(LoadLibraryW(qvrtest::BuildPath(L"bin/qvrinst.dll").c_str())) {
+    EXPECT_TRUE(module_) << "cannot load qvrinst.dll: " << GetLastError();
+  }
+  qvr::GetVersionedQVRInstallerFn Factory() const {
+    return reinterpret_cast<qvr::GetVersionedQVRInstallerFn>(Export("GetVersionedQVRInstaller"));
+  }
+  using CustomAction = UINT(__stdcall*)(MSIHANDLE);
+  CustomAction Action(const char* name) const { return reinterpret_cast<CustomAction>(Export(name)); }
+
+ private:
+  void* Export(const char* name) const {
+    void* address = module_ ? reinterpret_cast<void*>(GetProcAddress(module_.Get(), name)) : nullptr;
+    EXPECT_NE(address, nullptr) << "qvrinst.dll does not export " << name;
+    return address;
+  }
+  oxa::ModuleHandle module_;
+};
+
+constexpr UINT kInstallFailure = 1603;
+
+// Registry, Plugins and ProtocolHandlers by their bits, in rows that no two of them share both of; Files, Profiles and
+// the records around the line: custom_action_data_test.sh. Without ProductInfoDLL the activation fails after the line.
+TEST(CustomActions, ActivationModeFromCustomActionData) {
+  QvrinstModule module;
+  const struct {
+    const wchar_t* data;
+    const char* parameters;
+  } cases[] = {
+      {nullptr, "ProductType=, Files=, Registry=, Plugins=, ProtocolHandlers=, ProfilesActivation=, mode=0"},
+      {L"ProductType=vmobpc|Registry=1|ProtocolHandlers=1",
+       "ProductType=vmobpc, Files=, Registry=1, Plugins=, ProtocolHandlers=1, ProfilesActivation=, mode=10"},
+      // Only the exact text "1" switches a bit on; keys keep trailing blanks.
+      {L"Files=0|Registry=true|Plugins=1|ProtocolHandlers=1|Profiles=1 |ProductType =x",
+       "ProductType=, Files=0, Registry=true, Plugins=1, ProtocolHandlers=1, ProfilesActivation=1 , mode=9"},
+  };
+  for (const auto& c : cases) {  // no CustomActionData when null
+    MsiSession session;
+    if (c.data) session.SetProperty(L"CustomActionData", c.data);
+    EXPECT_EQ(module.Action("MsiProductActivate")(session.Handle()), kInstallFailure);
+    const auto lines = session.Lines();
+    ASSERT_EQ(lines.size(), 4u) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines[1], (kLinePrefix + std::string("MsiProductActivate: ") + c.parameters).c_str()))
+        << Printable(lines);
+  }
+}
+
+// The rollback deactivates only a stored type, the deactivation always (for the empty type every flag goes to 0); the
+// stored type stays. Without the product's key paths (the library without its export) the rollback fails. Feature Pc
+// counts for vmobpc and declares flag A, which an earlier activation left at 1.
+TEST(CustomActions, RollbackAndDeactivationOfTheStoredType) {
+  const struct {
+    const char* action;
+    const wchar_t* storedType;
+    bool locked;
+    bool noKeyPaths;
+    UINT result;
+    std::optional<DWORD> flag;
+    const char* line;  // a line that must be written; "" for none of WriteRegistry's
+  } cases[] = {
+      {"MsiProductRbActivate", L"", false, false, 0, 1, ""},
+      {"MsiProductRbActivate", L"vmobpc", false, false, 0, 0,
+       "DeactivateRegistry: registry value FlagA requested by feature Pc"},
+      {"MsiProductDeactivate", L"", false, false, 0, 0, "WriteRegistry: setting value A to not installed"},
+      {"MsiProductDeactivate", L"vmobpc", true, false, kInstallFailure, std::nullopt,
+       "WriteRegistry: can't create key .*"},
+      {"MsiProductRbActivate", L"", false, true, kInstallFailure, 1,
+       "MSI \\(X\\) \\(XX:XX\\) \\[[0-9:]{12}\\]: MsiProductRbActivate: Initialize failed, deactivating what was read"},
+  };
+  int number = 0;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << "case " << ++number);
+    qvrtest::TestProduct product(TestName() + L"." + std::to_wstring(number));
+    product.CreateDeclarationKeys();
+    product.CreateKey(L"environment");
+    if (*c.storedType) product.SetString(L"environment", L"ProductType", c.storedType);
+    const std::wstring flags = product.KeyOf(L"Flags");
+    product.SetString(L"Installer\\registry", L"FlagA", L"Key=" + flags + L"|Name=A");
+    product.AddFeature(L"Pc", L"vmobpc");
+    product.SetString(L"Installer\\features\\Pc", L"Registry", L"FlagA");
+    product.SetDword(L"Flags", L"A", 1);
+    std::optional<qvrtest::ScopedKeyLock> lock;
+    if (c.locked) {
+      ASSERT_TRUE(lock.emplace(HKEY_LOCAL_MACHINE, flags).Locked());
+    }
+    if (c.noKeyPaths) {
+      const std::wstring library = qvrtest::BuildPath(L"bin\\product_info_noexport.dll");
+      ASSERT_TRUE(SetEnvironmentVariableW(L"ProductInfoDLL", library.c_str()));
+    }
+    QvrinstModule module;
+    MsiSession session;
+    EXPECT_EQ(module.Action(c.action)(session.Handle()), c.result);
+    const auto lines = session.Lines();
+    ASSERT_GE(lines.size(), 2u) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines.front(), StartRecord(c.action).c_str())) << Printable(lines);
+    EXPECT_TRUE(FullMatch(lines.back(), EndRecord(c.action, c.result ? 3 : 1).c_str())) << Printable(lines);
+    EXPECT_EQ(AnyMatch(lines, *c.line ? c.line : "WriteRegistry:.*"), *c.line != '\0') << Printable(lines);
+    EXPECT_EQ(qvrtest::ReadDword(HKEY_LOCAL_MACHINE, flags, L"A"), c.flag);  // a locked key cannot be read either
+    EXPECT_EQ(product.GetString(L"environment", L"ProductType"),
+              *c.storedType ? std::optional<std::wstring>(c.storedType) : std::nullopt);
+  }
+}
 
 // A list that notes whether it was released, to see that it was not.
 class TrackedList final : public qvr::StringList {
@@ -29,16 +147,13 @@ TEST(VersionedInstallerFactory, VersionsAndArguments) {
   QvrinstModule module;
   const auto factory = module.Factory();
   ASSERT_NE(factory, nullptr);
-
   EXPECT_EQ(factory(1, nullptr), 160);
-
-  for (std::uint32_t version : {0u, 4u, 0xFFFFFFFFu}) {
+  for (std::uint32_t version : {0u, 4u}) {
     auto* installer = reinterpret_cast<qvr::VersionedInstaller*>(&module);  // anything but null
     EXPECT_EQ(factory(version, &installer), static_cast<std::int32_t>(0x80004002u)) << version;
     EXPECT_EQ(installer, nullptr) << version;
   }
-
-  for (std::uint32_t version : {1u, 2u, 3u}) {
+  for (std::uint32_t version : {1u, 2u}) {
     qvr::VersionedInstaller* installer = nullptr;
     ASSERT_EQ(factory(version, &installer), 0) << version;
     ASSERT_NE(installer, nullptr) << version;
@@ -47,12 +162,8 @@ TEST(VersionedInstallerFactory, VersionsAndArguments) {
   }
 }
 
-// Without the product's key paths (an identity library without its export)
-// every path would be empty and name the root of HKLM: the operations on
-// declarations refuse instead (DeactivateCurrentType: custom_actions_test).
-// The operations whose implementation is not part of this build yet fail
-// whatever was read (the list shrinks as they arrive); the cleaner's leave
-// the host's lists alone.
+// Without the product's key paths every path would name the root of HKLM: the operations on declarations refuse. The
+// operations not part of this build yet fail whatever was read; the cleaner's leave the host's lists alone.
 TEST(VersionedInstaller, OperationsThatRefuse) {
   QvrinstModule module;
   qvr::VersionedInstaller* installer = nullptr;
@@ -74,6 +185,7 @@ TEST(VersionedInstaller, OperationsThatRefuse) {
   const std::wstring noKeys = L": the product's registry keys are unknown (Initialize failed)";
   expectRefused(installer->ActivateProduct(2 | 16), L"ActivateProduct" + noKeys);
   expectRefused(installer->SwitchProductType(), L"SwitchProductType" + noKeys);
+  expectRefused(installer->DeactivateCurrentType(), L"DeactivateCurrentType" + noKeys);
   EXPECT_EQ(RegQueryValueExW(HKEY_LOCAL_MACHINE, L"ProductType", nullptr, nullptr, nullptr, nullptr),
             ERROR_FILE_NOT_FOUND);
 

