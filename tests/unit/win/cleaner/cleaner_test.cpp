@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 
 #include "Custom_Actions/qvrinst/vector_string_list.h"
@@ -117,6 +118,13 @@ void DetectsAndRemovesThroughTheLibrary() {
     EXPECT_THAT(apps, IsEmpty());
     EXPECT_THAT(LibraryLines(clean.lines), IsEmpty());
     EXPECT_THAT(clean.lines, testing::Contains(StartsWith(L"Address of the procedure is 0x")));
+    // A failed enumeration writes the lines held back, then its own.
+    SetEnvironmentVariableW(L"CLEANAPI_FAULT", L"enumerate");
+    EXPECT_EQ(clean.cleaner.Enumerate(apps), 1u);
+    SetEnvironmentVariableW(L"CLEANAPI_FAULT", nullptr);
+    const std::vector<std::wstring> library = LibraryLines(clean.lines);
+    EXPECT_THAT(std::count(library.begin(), library.end(), L"0 applications of 3 present"), 2);
+    EXPECT_EQ(library.back(), L"EnumCompetitorSoftwareFromMemA: failing as CLEANAPI_FAULT asks");
   }
   const InstalledApp safe(L"QvrTest.Safe"), custom(L"QvrTest.Custom");
   TestCleaner test;
@@ -139,12 +147,7 @@ void DetectsAndRemovesThroughTheLibrary() {
   EXPECT_TRUE(safe.Present());
   EXPECT_THAT(LibraryLines(test.lines), testing::Contains(L"qvrtest-safe left in place at the caller's request"));
 
-  SetEnvironmentVariableW(L"CLEANAPI_FAULT", L"enumerate;remove");
-  apps.clear();
-  test.lines.clear();
-  EXPECT_EQ(test.cleaner.Enumerate(apps), 1u);
-  EXPECT_THAT(apps, IsEmpty());
-  EXPECT_THAT(LibraryLines(test.lines), testing::Contains(L"EnumCompetitorSoftwareFromMemA: failing as CLEANAPI_FAULT asks"));
+  SetEnvironmentVariableW(L"CLEANAPI_FAULT", L"remove");
   EXPECT_EQ(test.cleaner.Remove({}, {}), 0x80004005u);
   EXPECT_EQ(test.lines.back(), L"RemoveCompetitorSoftware return error");
   SetEnvironmentVariableW(L"CLEANAPI_FAULT", nullptr);
@@ -152,6 +155,7 @@ void DetectsAndRemovesThroughTheLibrary() {
 
   TestCleaner unfiltered(L"unfiltered");  // no filter name: no database, nothing detected
   ASSERT_EQ(unfiltered.cleaner.InitializeProductTypes(pack, {}, unfiltered.scratch), 0u);
+  apps.clear();
   EXPECT_EQ(unfiltered.cleaner.Enumerate(apps), 0u);
   EXPECT_THAT(apps, IsEmpty());
 }
