@@ -1,6 +1,7 @@
 #include "activators/incompatible_software.h"
 
 #include <windows.h>
+// rpc.h needs the Windows types.
 #include <rpc.h>
 
 #include <cstdio>
@@ -63,8 +64,8 @@ DWORD NewFolderName(std::wstring& name) {
   if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) return static_cast<DWORD>(status);
   wchar_t text[39];
   std::swprintf(text, std::size(text), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2],
-                id.Data4[3], id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+                static_cast<unsigned>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2], id.Data4[3],
+                id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
   name = text;
   return ERROR_SUCCESS;
 }
@@ -185,14 +186,12 @@ bool IncompatibleSoftware::RemoveApplications(const CleanerSetup& setup, StringL
       const wchar_t* name = given->Get(index);
       std::vector<DetectedApp> removed;
       const std::uint32_t code = cleaner_->RemoveByName(name ? name : L"", removed);
-      LogLine(setup.sink, kLogInfo, L"RemoveApplications: removing application by name finished with result %0x",
-              code);
+      LogLine(setup.sink, kLogInfo, L"RemoveApplications: removing application by name finished with result %0x", code);
       if (code == 0) LogRemoved(setup.sink, removed, removedNames.get());
     }
   } else {
     std::vector<DetectedApp> removed;
-    const std::uint32_t code =
-        cleaner_->Remove(nullptr, [&](const DetectedApp& app) { removed.push_back(app); });
+    const std::uint32_t code = cleaner_->Remove(nullptr, [&](const DetectedApp& app) { removed.push_back(app); });
     LogLine(setup.sink, kLogInfo, L"RemoveApplications: removing all applications finished with result %0x", code);
     if (applications) LogRemoved(setup.sink, removed, removedNames.get());
   }

@@ -19,18 +19,19 @@ enum FilterName : unsigned {
   kOnlyDetectFw = 1u << 6,
   kOnlyDetectNet = 1u << 7,
 };
-constexpr std::array<const wchar_t*, 8> kFilterNames{L"ODS",           L"Antivirus",    L"Firewall",     L"Network",
-                                                     L"OnlyDetectODS", L"OnlyDetectAV", L"OnlyDetectFW", L"OnlyDetectNet"};
+constexpr std::array<const wchar_t*, 8> kFilterNames{L"ODS",          L"Antivirus",     L"Firewall",
+                                                     L"Network",      L"OnlyDetectODS", L"OnlyDetectAV",
+                                                     L"OnlyDetectFW", L"OnlyDetectNet"};
 constexpr unsigned kAv = kAntivirus | kOnlyDetectAv;
 constexpr unsigned kFw = kFirewall | kOnlyDetectFw;
 constexpr unsigned kNet = kNetwork | kOnlyDetectNet;
 
 constexpr std::pair<std::wstring_view, unsigned> kFeatureNames[] = {
-    {L"AdFilterFeature", kAv | kNet},      {L"ScanCoreFeature", kOds | kOnlyDetectOds},
-    {L"FileShieldFeature", kAv},           {L"PacketWallFeature", kFw | kNet},
-    {L"HostGuardFeature", kAv | kFw},      {L"NetIntrusionFeature", kAv | kNet},
-    {L"MailShieldFeature", kAv | kNet},    {L"FamilyRulesFeature", kAv | kNet},
-    {L"BehaviorMonitorFeature", kAv},      {L"SecureInputFeature", kAv},
+    {L"AdFilterFeature", kAv | kNet},   {L"ScanCoreFeature", kOds | kOnlyDetectOds},
+    {L"FileShieldFeature", kAv},        {L"PacketWallFeature", kFw | kNet},
+    {L"HostGuardFeature", kAv | kFw},   {L"NetIntrusionFeature", kAv | kNet},
+    {L"MailShieldFeature", kAv | kNet}, {L"FamilyRulesFeature", kAv | kNet},
+    {L"BehaviorMonitorFeature", kAv},   {L"SecureInputFeature", kAv},
     {L"WebShieldFeature", kAv | kNet},
 };
 

@@ -1,6 +1,7 @@
 #include "cleaner/cleaner.h"
 
 #include <windows.h>
+// sddl.h needs the Windows types.
 #include <sddl.h>
 
 #include <cstddef>
@@ -30,8 +31,9 @@ struct CleanApiRecord {
   std::uint64_t reserved2;
   const char* details;
 };
-static_assert(sizeof(void*) != 4 || (offsetof(CleanApiRecord, name) == 4 && offsetof(CleanApiRecord, displayName) == 8 &&
-                                     offsetof(CleanApiRecord, category) == 12 && offsetof(CleanApiRecord, details) == 24));
+static_assert(sizeof(void*) != 4 ||
+              (offsetof(CleanApiRecord, name) == 4 && offsetof(CleanApiRecord, displayName) == 8 &&
+               offsetof(CleanApiRecord, category) == 12 && offsetof(CleanApiRecord, details) == 24));
 
 using EnumCallback = int(__stdcall*)(std::uint32_t, const CleanApiRecord*, void*);
 using RemoveCallback = int(__stdcall*)(std::uint32_t, const CleanApiRecord*, void*);
@@ -188,7 +190,8 @@ class Cleaner::TraceImpl {
     if (!text || !context) return;
     try {
       std::string_view line(text, bytes);
-      while (!line.empty() && (line.back() == '\0' || line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
+      while (!line.empty() && (line.back() == '\0' || line.back() == '\n' || line.back() == '\r'))
+        line.remove_suffix(1);
       std::wstring wide;
       oxa::Utf8ToUtf16(line, wide, oxa::InvalidText::Replace);
       static_cast<TraceImpl*>(context)->Line(std::move(wide));
@@ -275,7 +278,8 @@ std::uint32_t Cleaner::CreateWorkFolder(const std::wstring& scratchFolder) {
   return error;
 }
 
-std::uint32_t Cleaner::InitializeProductTypes(const std::wstring& packPath, const std::vector<std::wstring>& filterNames,
+std::uint32_t Cleaner::InitializeProductTypes(const std::wstring& packPath,
+                                              const std::vector<std::wstring>& filterNames,
                                               const std::wstring& scratchFolder) {
   const DWORD attributes = GetFileAttributesW(packPath.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
@@ -317,9 +321,8 @@ std::uint32_t Cleaner::FiltrateIniFiles(CabExtractor& extractor, const std::wstr
   databaseTable_.clear();
   std::vector<CabMemoryFile> files;
   CabResult result;
-  extractor.ExtractFileToMemory(result, packPath, files, [&](const std::wstring& name, std::int64_t) {
-    return selected.count(name) != 0;
-  });
+  extractor.ExtractFileToMemory(result, packPath, files,
+                                [&](const std::wstring& name, std::int64_t) { return selected.count(name) != 0; });
   if (result.failed) {
     Trace(L"Cleaner: failed extract data from " + packPath + L", " + CabErrorText(result));
     return kExtractionFailed;

@@ -20,7 +20,7 @@ class CabExtractor;
 struct DetectedApp {
   std::wstring name;  // its identifier in the database: the key for removal
   std::wstring displayName;
-  std::wstring details;  // the library's third text, carried along
+  std::wstring details;        // the library's third text, carried along
   std::uint32_t category = 0;  // 0 detect only, 1 safe uninstall, 2 custom uninstall
   bool operator==(const DetectedApp&) const = default;
 };
@@ -61,7 +61,7 @@ class Cleaner {
  private:
   class TraceImpl;
   struct DatabaseFile {
-    std::string name;  // UTF-8
+    std::string name;     // UTF-8
     std::string content;  // the file's bytes and one added NUL
   };
   // An element of the table the library reads (its layout is the library's).

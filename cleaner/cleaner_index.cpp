@@ -44,7 +44,8 @@ bool NamesProductFamily(const std::string& productList) {
   return std::regex_search(productList, kFamily);
 }
 
-std::vector<std::string> SelectDatabaseFiles(const IniSections& sections, const std::vector<std::wstring>& filterNames) {
+std::vector<std::string> SelectDatabaseFiles(const IniSections& sections,
+                                             const std::vector<std::wstring>& filterNames) {
   std::vector<std::string> files;
   for (const auto& [name, keys] : sections) {
     const auto file = keys.find("file");

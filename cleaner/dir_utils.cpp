@@ -1,11 +1,11 @@
 #include "cleaner/dir_utils.h"
 
+#include <new>
+#include <vector>
+
 #include "component/oxa/system/file/detail/filesystem_impl.h"
 #include "component/oxa/system/file/path.h"
 #include "component/oxa/system/unique_handle.h"
-
-#include <new>
-#include <vector>
 
 namespace qvr {
 namespace {
@@ -16,8 +16,7 @@ DWORD CreateDirectoryIfMissing(const std::wstring& path) {
   if (error != ERROR_ALREADY_EXISTS) return error;
   // A file of that name is no directory.
   const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS
-                                                                                               : error;
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ERROR_SUCCESS : error;
 }
 
 bool IsLink(DWORD attributes) { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }

@@ -1,12 +1,13 @@
 // The cleaner's index: parsing cleanapi.ini, the choice of database files,
 // and the filter names of the product's features.
+#include "cleaner/cleaner_index.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "activators/incompatible_software.h"
-#include "cleaner/cleaner_index.h"
 
 namespace {
 
@@ -14,11 +15,11 @@ using qvr::IniSections;
 using qvr::ParseCleanerIni;
 
 TEST(CleanerIni, ParsesLinesAsTheyStand) {
-  const IniSections sections = ParseCleanerIni(
-      "; comment\n\n[b]\r\nfile=db\\b.db\r\na=b=c\n key =v \nbare\n[a]\nx=1\n[b]\nlate=2\nx=1\nx=2");
-  const IniSections expected{{"a", {{"x", "1"}}},
-                             {"b", {{"file", "db\\b.db"}, {"a", "b=c"}, {" key ", "v "}, {"bare", ""},
-                                    {"late", "2"}, {"x", "2"}}}};
+  const IniSections sections =
+      ParseCleanerIni("; comment\n\n[b]\r\nfile=db\\b.db\r\na=b=c\n key =v \nbare\n[a]\nx=1\n[b]\nlate=2\nx=1\nx=2");
+  const IniSections expected{
+      {"a", {{"x", "1"}}},
+      {"b", {{"file", "db\\b.db"}, {"a", "b=c"}, {" key ", "v "}, {"bare", ""}, {"late", "2"}, {"x", "2"}}}};
   EXPECT_EQ(sections, expected);
   EXPECT_TRUE(ParseCleanerIni("").empty());
 }

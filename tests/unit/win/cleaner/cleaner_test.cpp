@@ -2,10 +2,9 @@
 // with packs made by gcab (testdata/cleaner) and the built cleanapi.dll.
 #include "cleaner/cleaner.h"
 
-#include <windows.h>
-
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <regex>
@@ -53,14 +52,19 @@ TEST(Cleaner, APackThatCannotServeFailsAndLeavesNothing) {
   } cases[] = {
       {missing, 3, {L"Sweeper pack file not found: " + missing}},
       {folder, 3, {L"Sweeper pack file not found: " + folder}},
-      {notACabinet, 13,
+      {notACabinet,
+       13,
        {L"Cleaner: failed extract data from " + notACabinet +
         L", Cabinet error - native code: 0, FDI code: 2(Not a cabinet)"}},
-      {Pack(L"noini.pack"), 13,
-       {L"Cleaner: failed to enumerate sections in cleanapi.ini. Error: File not found.", L"FiltrateIniFiles error 13"}},
-      {Pack(L"badini.pack"), 13,
+      {Pack(L"noini.pack"),
+       13,
+       {L"Cleaner: failed to enumerate sections in cleanapi.ini. Error: File not found.",
+        L"FiltrateIniFiles error 13"}},
+      {Pack(L"badini.pack"),
+       13,
        {L"Cleaner: failed to enumerate sections in cleanapi.ini. Error: Bad section.", L"FiltrateIniFiles error 13"}},
-      {Pack(L"keyfirst.pack"), 13,
+      {Pack(L"keyfirst.pack"),
+       13,
        {L"Cleaner: failed to enumerate sections in cleanapi.ini. Error: Used a key without section.",
         L"FiltrateIniFiles error 13"}},
   };
@@ -83,7 +87,6 @@ TEST(Cleaner, NeverUsesAScratchFolderThatExistsAlready) {
   EXPECT_THAT(ListNames(test.scratch), ElementsAre(L"theirs.txt"));
 }
 
-
 // An application of apps.pack present on the machine: its uninstall key,
 // whose uninstaller is the probe, which deletes the key.
 class InstalledApp {
@@ -92,7 +95,8 @@ class InstalledApp {
     qvr::ScopedRegKey uninstall;
     uninstall.Create(HKEY_LOCAL_MACHINE, tree_.Path().c_str(), KEY_ALL_ACCESS);
     uninstall.WriteString(L"QuietUninstallString", L"\"" + qvrtest::BuildPath(L"testdata/plugin_probe.exe") + L"\" " +
-                                                       qvrtest::BuildPath(L"testdata/cleaner/probe.txt") + L" unkey=" + key);
+                                                       qvrtest::BuildPath(L"testdata/cleaner/probe.txt") + L" unkey=" +
+                                                       key);
   }
   bool Present() const { return qvrtest::KeyExists(HKEY_LOCAL_MACHINE, tree_.Path()); }
 
@@ -136,7 +140,8 @@ void DetectsAndRemovesThroughTheLibrary() {
                                 qvr::DetectedApp{L"qvrtest-custom", L"QvrTest Custom", L"QvrTest.Custom", 2}));
   // Only db\apps.db was loaded: the file that is not in the pack is passed over.
   EXPECT_THAT(LibraryLines(test.lines),
-              ElementsAre(L"database db\\apps.db: 3 applications", L"read 1 database file: 3 applications", L"checking qvrtest-detect", L"checking qvrtest-safe",
+              ElementsAre(L"database db\\apps.db: 3 applications", L"read 1 database file: 3 applications",
+                          L"checking qvrtest-detect", L"checking qvrtest-safe",
                           L"detected qvrtest-safe (QvrTest Safe 100%)", L"checking qvrtest-custom",
                           L"detected qvrtest-custom (QvrTest Custom)", L"2 applications of 3 present"));
 
@@ -246,9 +251,10 @@ void ChecksAndRemovesWithOneExtraction() {
   EXPECT_THAT(test.Check(1), ElementsAre(L"qvrtest-safe"));
   const auto& lines = test.sink.lines;
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_TRUE(std::regex_match(lines[2].text, std::wregex(LR"(InitializeCleaner: ExtractCleanerData from '.*[^\\]\\\\sweeper\.pack' )"
-                                                            LR"(to '.*\\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' )"
-                                                            LR"(product version '21\.3')")))
+  EXPECT_TRUE(std::regex_match(lines[2].text,
+                               std::wregex(LR"(InitializeCleaner: ExtractCleanerData from '.*[^\\]\\\\sweeper\.pack' )"
+                                           LR"(to '.*\\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' )"
+                                           LR"(product version '21\.3')")))
       << lines[2].text;
   // The library's text reaches the sink as it stands, its percent sign too.
   EXPECT_TRUE(test.sink.Has(L"cleanapi: detected qvrtest-safe (QvrTest Safe 100%)"));
