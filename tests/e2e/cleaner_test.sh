@@ -48,8 +48,8 @@ host_run check --product-type vmobpc check-apps 1
 expect_rc check 0
 e2e_same "check: names" "$(host_names check)" "qvrtest-safe"
 e2e_same "check: library lines" "$(sed -n 's/^\[1\] cleanapi: //p' "$E2E_WORK/check.txt" | paste -sd'|')" \
-  "database db\\apps.db: 3 applications|database db\\other.db: 1 application|read 2 database files: 4 applications|checking qvrtest-detect|checking qvrtest-safe|detected qvrtest-safe (QvrTest Safe 100%)|checking qvrtest-custom|detected qvrtest-custom (QvrTest Custom)|checking qvrtest-other|2 applications of 4 present"
-grep -qx "\[1\] CheckForApplicationsToRemove: detected alien software  'QvrTest Safe 100%'" "$E2E_WORK/check.txt" ||
+  "database db\\apps.db: 3 applications|database db\\other.db: 1 application|read 2 database files: 4 applications|checking qvrtest-detect|checking qvrtest-safe|detected qvrtest-safe (QvrTest Safe 100%%)|checking qvrtest-custom|detected qvrtest-custom (QvrTest Custom)|checking qvrtest-other|2 applications of 4 present"
+grep -qx "\[1\] CheckForApplicationsToRemove: detected alien software  'QvrTest Safe 100%%'" "$E2E_WORK/check.txt" ||
   e2e_fail "check: no detection line"
 # The scratch folder went with the object.
 scratch=$(sed -n "s/^\[1\] InitializeCleaner: ExtractCleanerData from '.*' to '\(.*\)' product version '21.3.0.1'\$/\1/p" \

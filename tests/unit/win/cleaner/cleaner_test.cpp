@@ -136,13 +136,13 @@ void DetectsAndRemovesThroughTheLibrary() {
   EXPECT_THAT(ListNames(test.scratch + L"\\Cleaner"), testing::UnorderedElementsAre(L"cleanapi.dll", L"cleanapi.ini"));
   std::vector<qvr::DetectedApp> apps;
   EXPECT_EQ(test.cleaner.Enumerate(apps), 0u);
-  EXPECT_THAT(apps, ElementsAre(qvr::DetectedApp{L"qvrtest-safe", L"QvrTest Safe 100%", L"QvrTest.Safe", 1},
+  EXPECT_THAT(apps, ElementsAre(qvr::DetectedApp{L"qvrtest-safe", L"QvrTest Safe 100%%", L"QvrTest.Safe", 1},
                                 qvr::DetectedApp{L"qvrtest-custom", L"QvrTest Custom", L"QvrTest.Custom", 2}));
   // Only db\apps.db was loaded: the file that is not in the pack is passed over.
   EXPECT_THAT(LibraryLines(test.lines),
               ElementsAre(L"database db\\apps.db: 3 applications", L"read 1 database file: 3 applications",
                           L"checking qvrtest-detect", L"checking qvrtest-safe",
-                          L"detected qvrtest-safe (QvrTest Safe 100%)", L"checking qvrtest-custom",
+                          L"detected qvrtest-safe (QvrTest Safe 100%%)", L"checking qvrtest-custom",
                           L"detected qvrtest-custom (QvrTest Custom)", L"2 applications of 3 present"));
 
   std::vector<qvr::DetectedApp> removed;
@@ -256,9 +256,9 @@ void ChecksAndRemovesWithOneExtraction() {
                                            LR"(to '.*\\\{[0-9A-F]{8}(-[0-9A-F]{4}){3}-[0-9A-F]{12}\}' )"
                                            LR"(product version '21\.3')")))
       << lines[2].text;
-  // The library's text reaches the sink as it stands, its percent sign too.
-  EXPECT_TRUE(test.sink.Has(L"cleanapi: detected qvrtest-safe (QvrTest Safe 100%)"));
-  EXPECT_TRUE(test.sink.Has(L"CheckForApplicationsToRemove: detected alien software  'QvrTest Safe 100%'"));
+  // The library's text reaches the sink as it stands, its percent signs too.
+  EXPECT_TRUE(test.sink.Has(L"cleanapi: detected qvrtest-safe (QvrTest Safe 100%%)"));
+  EXPECT_TRUE(test.sink.Has(L"CheckForApplicationsToRemove: detected alien software  'QvrTest Safe 100%%'"));
   EXPECT_TRUE(test.sink.Has(L"CheckForApplicationsToRemove: Filter set to Safe Uninstall"));
 
   test.sink.lines.clear();
