@@ -21,8 +21,12 @@ case "$cmd" in
       "$WINESERVER" -w 2>/dev/null || true
       setsid "$WINESERVER" -p </dev/null >/dev/null 2>&1 &
     fi
-    # One quick process to make sure the server answers before tests start.
-    wine_program cmd /c exit 0 </dev/null >/dev/null 2>&1
+    # No debugger for unhandled exceptions: with Wine's default (winedbg
+    # --auto) a crashing program ends with exit code 0, so a test that
+    # crashes would pass. Without one it ends with the exception's code.
+    # (Also the quick process that makes sure the server answers.)
+    wine_program reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
+      </dev/null >/dev/null 2>&1
     ;;
   stop)
     # The prefix's services (winedevice) never end on their own, so the

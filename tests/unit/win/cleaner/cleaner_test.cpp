@@ -128,6 +128,7 @@ void DetectsAndRemovesThroughTheLibrary() {
     SetEnvironmentVariableW(L"CLEANAPI_FAULT", nullptr);
     const std::vector<std::wstring> library = LibraryLines(clean.lines);
     EXPECT_THAT(std::count(library.begin(), library.end(), L"0 applications of 3 present"), 2);
+    ASSERT_FALSE(library.empty());
     EXPECT_EQ(library.back(), L"EnumCompetitorSoftwareFromMemA: failing as CLEANAPI_FAULT asks");
   }
   const InstalledApp safe(L"QvrTest.Safe"), custom(L"QvrTest.Custom");
