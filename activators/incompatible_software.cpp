@@ -163,14 +163,15 @@ bool IncompatibleSoftware::CheckForApplicationsToRemove(const CleanerSetup& setu
   std::vector<DetectedApp> apps;
   cleaner_->Enumerate(apps);
   if (detected && !apps.empty()) {
-    auto* names = new VectorStringList();
-    *detected = names;
+    // Handed over whole or not at all.
+    StringListPtr<VectorStringList> names(new VectorStringList());
     for (const DetectedApp& app : apps) {
       if (app.category != filter) continue;
       LogLine(setup.sink, kLogInfo, L"CheckForApplicationsToRemove: detected alien software  '%ls'",
               app.displayName.c_str());
       names->Append(app.name);
     }
+    *detected = names.release();
   }
   LogLine(setup.sink, kLogInfo, L"CheckForApplicationsToRemove return point");
   return true;
