@@ -1,5 +1,7 @@
 #include "activators/declaration_table.h"
 
+#include <type_traits>
+
 #include "log/log_sink.h"
 
 namespace qvr {
@@ -8,17 +10,31 @@ bool OpenDeclarations(LogSink* sink, const std::wstring& keyPath, const wchar_t*
   return CheckSuccess(sink, key.Open(HKEY_LOCAL_MACHINE, keyPath.c_str(), KEY_READ), cantOpen);
 }
 
-bool ReadDeclarationValues(
-    LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
-    const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take) {
+namespace {
+
+LONG ReadValue(const ScopedRegKey& key, const std::wstring& name, const DeclarationValueRules& rules,
+               std::wstring& text) {
+  return key.ReadString(name.c_str(), rules.policy, text);
+}
+LONG ReadValue(const ScopedRegKey& key, const std::wstring& name, const DeclarationValueRules&, DWORD& value) {
+  return key.ReadDwordData(name.c_str(), value);
+}
+bool IsEmpty(const std::wstring& text) { return text.empty(); }
+bool IsEmpty(DWORD) { return false; }
+const wchar_t* EntryArgument(const std::wstring& text) { return text.c_str(); }
+DWORD EntryArgument(DWORD value) { return value; }
+
+template <class Value>
+bool ReadValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+                const std::function<Taken(const std::wstring& name, Value value)>& take) {
   bool failed = false;
   const LONG walked = key.VisitValueNames(
       kDeclarationNameChars,
       [&](const std::wstring& name) {
         if (name.empty() && rules.skipDefaultValue) return true;
-        std::wstring text;
-        const LONG read = key.ReadString(name.c_str(), rules.policy, text);
-        if (read != ERROR_SUCCESS || (rules.empty && text.empty())) {
+        std::remove_cv_t<std::remove_reference_t<Value>> value{};
+        const LONG read = ReadValue(key, name, rules, value);
+        if (read != ERROR_SUCCESS || (rules.empty && IsEmpty(value))) {
           if (read != ERROR_SUCCESS)
             LogLine(sink, kLogError, rules.cantQuery, name.c_str(), static_cast<unsigned>(read));
           else
@@ -26,9 +42,9 @@ bool ReadDeclarationValues(
           failed = rules.badValueFails;
           return !failed;
         }
-        switch (take(name, text)) {
+        switch (take(name, value)) {
           case Taken::kTaken:
-            LogLine(sink, kLogInfo, rules.entry, name.c_str(), text.c_str());
+            LogLine(sink, kLogInfo, rules.entry, name.c_str(), EntryArgument(value));
             return true;
           case Taken::kSkipped:
             return true;
@@ -43,6 +59,19 @@ bool ReadDeclarationValues(
         return error == ERROR_MORE_DATA && rules.skipOverlongNames;
       });
   return walked == ERROR_SUCCESS && !failed;
+}
+
+}  // namespace
+
+bool ReadDeclarationValues(
+    LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+    const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take) {
+  return ReadValues<const std::wstring&>(sink, key, rules, take);
+}
+
+bool ReadDeclarationValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+                           const std::function<Taken(const std::wstring& name, DWORD value)>& take) {
+  return ReadValues<DWORD>(sink, key, rules, take);
 }
 
 bool ReadDeclarationSubKeys(LogSink* sink, const ScopedRegKey& key, DWORD nameChars, const wchar_t* cantEnum,

@@ -25,7 +25,7 @@ struct DeclarationValueRules {
   const wchar_t* cantEnum;   // error code
   const wchar_t* cantQuery;  // value name, error code
   const wchar_t* empty;      // value name; null: an empty text is a declaration like any other
-  const wchar_t* entry;      // value name, text
+  const wchar_t* entry;      // value name, text (or number)
   // A value that cannot be read, or is empty: the read fails (or only that
   // value is skipped).
   bool badValueFails;
@@ -33,7 +33,7 @@ struct DeclarationValueRules {
   bool skipOverlongNames;
   // The key's default value declares nothing (or it is read like the others).
   bool skipDefaultValue;
-  StringPolicy policy = StringPolicy::kSzOnly;
+  StringPolicy policy = StringPolicy::kSzOnly;  // of string values
 };
 
 // The declaration names of a key are at most 255 characters.
@@ -49,6 +49,10 @@ bool OpenDeclarations(LogSink* sink, const std::wstring& keyPath, const wchar_t*
 bool ReadDeclarationValues(
     LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
     const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take);
+
+// The same for declarations whose values are numbers (ReadDwordData).
+bool ReadDeclarationValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+                           const std::function<Taken(const std::wstring& name, DWORD value)>& take);
 
 // Hands every subkey name of `key` (read into `nameChars` characters) to
 // `take`. Any enumeration error, a name too long included, writes `cantEnum`

@@ -43,6 +43,7 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
 bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, const std::wstring& target) {
   if (!current.empty()) {
     if (!steps.UnregisterPlugins(current)) return false;
+    if (!steps.DisableDrivers(current)) return false;
     if (!steps.DeactivateRegistry(current)) return false;
     steps.UnRegisterProtoHandlers();  // its result does not count
   }
@@ -52,6 +53,7 @@ bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, c
   if (!steps.ActivateProfiles(target)) return FailWithTargetStored(steps, typeChanged, target);
   if (!steps.WriteProductType(target)) return false;
   if (!steps.RegisterPlugins(target)) return false;
+  if (!steps.EnableDrivers(target)) return false;
   if (!steps.RegisterProtoHandlers()) return false;
   if (!steps.ActivateRegistry(target)) return false;
   return steps.ActivateEnvironment(target);

@@ -20,6 +20,8 @@ class ActivationSteps {
   virtual bool DeactivateProfiles(const std::wstring& type) = 0;
   virtual bool RegisterPlugins(const std::wstring& type) = 0;
   virtual bool UnregisterPlugins(const std::wstring& type) = 0;
+  virtual bool EnableDrivers(const std::wstring& type) = 0;
+  virtual bool DisableDrivers(const std::wstring& type) = 0;
   virtual bool ActivateRegistry(const std::wstring& type) = 0;
   virtual bool DeactivateRegistry(const std::wstring& type) = 0;
   virtual bool RegisterProtoHandlers() = 0;

@@ -54,6 +54,7 @@ bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileSto
     profileStore_ = profileStore;
     if (!profiles_.Read(sink_, keys_[kProfilesKey]) || !ReadFeatures(sink_, keys_, features_)) return false;
     plugins_.Read(sink_, keys_[kSelfregsKey], keys_[kSelfunregsKey]);
+    drivers_.Read(sink_, keys_[kDriversKey]);
     return protoHandlers_.ReadProtoHandlers(sink_, keys_[kProtoHandlersKey]) &&
            registryValues_.Read(sink_, keys_[kRegistryDeclarationsKey]);
   });
@@ -132,6 +133,17 @@ bool Installer::UnregisterPlugins(const std::wstring& type) {
   plugins_.Apply(sink_, serviceLocator_, PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kUnregister), features_, type,
                                            PluginDirection::kUnregister),
                  PluginDirection::kUnregister);
+  return true;
+}
+
+// A driver that fails is a line; the sequence goes on.
+bool Installer::EnableDrivers(const std::wstring& type) {
+  drivers_.Enable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), !IsSmallOfficeVersion(keys_));
+  return true;
+}
+
+bool Installer::DisableDrivers(const std::wstring& type) {
+  drivers_.Disable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), !IsSmallOfficeVersion(keys_));
   return true;
 }
 

@@ -7,6 +7,7 @@
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 #include "Custom_Actions/qvrinst/feature_model.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "activators/drivers.h"
 #include "activators/incompatible_software.h"
 #include "activators/plugins.h"
 #include "activators/profiles.h"
@@ -50,6 +51,8 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   bool DeactivateProfiles(const std::wstring& type) override;
   bool RegisterPlugins(const std::wstring& type) override;
   bool UnregisterPlugins(const std::wstring& type) override;
+  bool EnableDrivers(const std::wstring& type) override;
+  bool DisableDrivers(const std::wstring& type) override;
   bool ActivateRegistry(const std::wstring& type) override;
   bool DeactivateRegistry(const std::wstring& type) override;
   bool RegisterProtoHandlers() override;
@@ -65,6 +68,7 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   const TaskProfiles& Profiles() const { return profiles_; }
   const RegistryValues& Registry() const { return registryValues_; }
   const PluginRegistrations& Plugins() const { return plugins_; }
+  const DriverServices& Drivers() const { return drivers_; }
   const ProtoHandlerRegistrar& ProtoHandlers() const { return protoHandlers_; }
   const CommonRegKeys& Keys() const { return keys_; }
 
@@ -93,6 +97,7 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   TaskProfiles profiles_;
   RegistryValues registryValues_;
   PluginRegistrations plugins_;
+  DriverServices drivers_;
   ProtoHandlerRegistrar protoHandlers_;
   IncompatibleSoftware incompatibleSoftware_;  // its scratch folder goes with the object
 };

@@ -206,6 +206,17 @@ LONG ScopedRegKey::ReadDword(const wchar_t* name, DWORD& value) const {
   return ReadNumber(key_.Get(), name, REG_DWORD, value);
 }
 
+LONG ScopedRegKey::ReadDwordData(const wchar_t* name, DWORD& value) const {
+  DWORD type = REG_NONE;
+  DWORD data = 0;
+  DWORD size = sizeof(data);
+  const LONG result = RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
+  if (result != ERROR_SUCCESS) return result;
+  if (type != REG_DWORD) return ERROR_INVALID_DATA;
+  value = data;
+  return ERROR_SUCCESS;
+}
+
 LONG ScopedRegKey::ReadQword(const wchar_t* name, std::uint64_t& value) const {
   return ReadNumber(key_.Get(), name, REG_QWORD, value);
 }

@@ -78,6 +78,9 @@ class ScopedRegKey {
   // size is ERROR_DATATYPE_MISMATCH.
   LONG ReadDword(const wchar_t* name, DWORD& value) const;
   LONG ReadQword(const wchar_t* name, std::uint64_t& value) const;
+  // The value read into four bytes: the query's own error (ERROR_MORE_DATA
+  // for longer data), ERROR_INVALID_DATA for a value that is no REG_DWORD.
+  LONG ReadDwordData(const wchar_t* name, DWORD& value) const;
   // The stored type and size in bytes of a value.
   LONG QueryValueInfo(const wchar_t* name, DWORD& type, DWORD& bytes) const;
 

@@ -74,6 +74,7 @@ inline void UnloadModule(HMODULE module) noexcept { FreeLibrary(module); }
 inline void ReleaseLocalMemory(HLOCAL memory) noexcept { LocalFree(memory); }
 inline void CloseInstallerHandle(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
 inline void DestroyFdiContext(HFDI context) noexcept { FDIDestroy(context); }
+inline void CloseServiceManagerHandle(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
 
 using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;  // processes, threads, tokens
 using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;  // CreateFileW
@@ -83,5 +84,6 @@ using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;        
 using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;       // security descriptors
 using InstallerHandle = UniqueHandle<HandleTraits<MSIHANDLE, &CloseInstallerHandle>>;  // MsiCreateRecord
 using FdiContext = UniqueHandle<HandleTraits<HFDI, &DestroyFdiContext>>;                 // FDICreate (cabinet.dll)
+using ServiceHandle = UniqueHandle<HandleTraits<SC_HANDLE, &CloseServiceManagerHandle>>;  // OpenSCManagerW, OpenServiceW
 
 }  // namespace oxa

@@ -26,6 +26,8 @@ class RecordingSteps final : public qvr::ActivationSteps {
   bool UnRegisterProtoHandlers() override { return Call(L"UnRegisterProtoHandlers", L""); }
   bool RegisterPlugins(const std::wstring& type) override { return Call(L"RegisterPlugins", type); }
   bool UnregisterPlugins(const std::wstring& type) override { return Call(L"UnregisterPlugins", type); }
+  bool EnableDrivers(const std::wstring& type) override { return Call(L"EnableDrivers", type); }
+  bool DisableDrivers(const std::wstring& type) override { return Call(L"DisableDrivers", type); }
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
@@ -89,18 +91,21 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
       // SwitchProductType: K's resources removed, N's created, its profiles first and N stored before its
       // plugins; each failure ends it but the protocol handlers' removal.
       {kSwitch, L"A", L"B", 0, L"", true,
-       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
-       L"RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
-      {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DeactivateRegistry(A)"},
+       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
+       L"RegisterPlugins(B) EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
+      {kSwitch, L"A", L"B", 0, L"DisableDrivers", false, L"UnregisterPlugins(A) DisableDrivers(A)"},
+      {kSwitch, L"", L"B", 0, L"EnableDrivers", false,
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) EnableDrivers(B)"},
+      {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A)"},
       {kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
-       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
+       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
       {kSwitch, L"A", L"B", 0, L"ActivateProfiles", false,
-       L"UnregisterPlugins(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
+       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
       {kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
-       L"UnregisterPlugins(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
+       L"UnregisterPlugins(B) DisableDrivers(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
       {kSwitch, L"", L"B", 0, L"RegisterPlugins", false, L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
       {kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateRegistry(B) "
+       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) "
        L"ActivateEnvironment(B)"},
       // DeactivateCurrentType: every step runs; the protocol handlers' result does not count; the type,
       // environment and profiles stay (the empty type: CustomActions in installer_test).
