@@ -2,6 +2,7 @@
 
 #include <windows.h>
 // rpc.h needs the Windows types.
+#include <objbase.h>
 #include <rpc.h>
 
 #include <cstdio>
@@ -63,9 +64,7 @@ DWORD NewFolderName(std::wstring& name) {
   const RPC_STATUS status = UuidCreate(&id);
   if (status != RPC_S_OK && status != RPC_S_UUID_LOCAL_ONLY) return static_cast<DWORD>(status);
   wchar_t text[39];
-  std::swprintf(text, std::size(text), L"{%08X-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned>(id.Data1), id.Data2, id.Data3, id.Data4[0], id.Data4[1], id.Data4[2], id.Data4[3],
-                id.Data4[4], id.Data4[5], id.Data4[6], id.Data4[7]);
+  if (StringFromGUID2(id, text, static_cast<int>(std::size(text))) == 0) return ERROR_INSUFFICIENT_BUFFER;
   name = text;
   return ERROR_SUCCESS;
 }

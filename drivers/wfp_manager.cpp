@@ -1,5 +1,9 @@
 #include "drivers/wfp_manager.h"
 
+#include <windows.h>
+// StringFromGUID2 needs the Windows types.
+#include <objbase.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -167,20 +171,14 @@ std::vector<GUID> EnumerateKeys(EngineSession& session, const Template* enumTemp
   return keys;
 }
 
-std::string GuidText(const GUID& key) {
-  char text[39];
-  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
-                static_cast<unsigned long>(key.Data1), key.Data2, key.Data3, key.Data4[0], key.Data4[1], key.Data4[2],
-                key.Data4[3], key.Data4[4], key.Data4[5], key.Data4[6], key.Data4[7]);
-  return text;
-}
-
 template <class Delete>
 void DeleteKeys(EngineSession& session, const std::vector<GUID>& keys, Delete remove, const char* failure) {
   for (const GUID& key : keys) {
     const DWORD result = remove(session.Engine(), &key);
     if (result != ERROR_SUCCESS) {
-      OXA_TRACE_TO(Hook(), oxa::kTraceError) << failure << GuidText(key) << ", err=0x" << oxa::hex << result;
+      wchar_t text[39] = L"";
+      StringFromGUID2(key, text, 39);
+      OXA_TRACE_TO(Hook(), oxa::kTraceError) << failure << text << ", err=0x" << oxa::hex << result;
     }
   }
 }

@@ -27,6 +27,12 @@ case "$cmd" in
     # (Also the quick process that makes sure the server answers.)
     wine_program reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug' /v Debugger /t REG_SZ /d '' /f \
       </dev/null >/dev/null 2>&1
+    # Wine's filtering engine is not implemented: every process of the prefix
+    # (msiexec's custom action server included) loads our stand-in instead.
+    standin="$_build_dir/bin/standins/fwpuclnt.dll"
+    if [ -f "$standin" ]; then
+      cp -f "$standin" "$WINEPREFIX/drive_c/windows/system32/fwpuclnt.dll"
+    fi
     ;;
   stop)
     # The prefix's services (winedevice) never end on their own, so the

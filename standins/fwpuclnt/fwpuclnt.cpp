@@ -22,14 +22,14 @@
 // FwpmFreeMemory0 ignores a pointer it did not hand out.
 //
 // For tests, WFP_STANDIN_FAULT lists faults "Function:N:code" separated by
-// ';' (code decimal or 0x-hex): the Nth call of that function in the process
-// answers the code and does nothing else. Malformed entries are ignored.
+// ';' (code decimal or 0x-hex): the Nth call of that function in the process,
+// counted since the variable last changed, answers the code and does nothing
+// else. Malformed entries are ignored.
 #include <windows.h>
 // fwpmu.h and rpc.h need the Windows types.
 #include <fwpmu.h>
 #include <rpc.h>
 
-#include <atomic>
 #include <cstdlib>
 #include <cwchar>
 #include <deque>
@@ -40,6 +40,7 @@
 #include <new>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "standins/fwpuclnt/engine.h"
@@ -94,22 +95,18 @@ struct Fault {
   DWORD code;
 };
 
+// The faults are read again at every call: a new value of the variable
+// starts the count of calls afresh, so that one test process can try a fault
+// at each call in turn.
 class Faults {
  public:
-  Faults() {
-    char text[4096];
-    const DWORD length = GetEnvironmentVariableA("WFP_STANDIN_FAULT", text, sizeof text);
-    if (length == 0 || length >= sizeof text) return;
-    std::string_view rest(text, length);
-    while (!rest.empty()) {
-      const std::size_t end = rest.find(';');
-      Parse(std::string(rest.substr(0, end)));
-      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
-    }
-  }
-
   // The code the next call of `function` fails with, or 0.
   DWORD Next(std::size_t function) {
+    char text[4096];
+    DWORD length = GetEnvironmentVariableA("WFP_STANDIN_FAULT", text, sizeof text);
+    if (length >= sizeof text) length = 0;
+    const std::lock_guard<std::mutex> lock(mutex_);
+    if (std::string_view(text, length) != text_) Reset(std::string(text, length));
     const unsigned long long call = ++calls_[function];
     for (const Fault& fault : faults_)
       if (fault.function == function && fault.call == call) return fault.code;
@@ -117,6 +114,17 @@ class Faults {
   }
 
  private:
+  void Reset(std::string text) {
+    text_ = std::move(text);
+    faults_.clear();
+    for (unsigned long long& calls : calls_) calls = 0;
+    std::string_view rest(text_);
+    while (!rest.empty()) {
+      const std::size_t end = rest.find(';');
+      Parse(std::string(rest.substr(0, end)));
+      rest.remove_prefix(end == std::string_view::npos ? rest.size() : end + 1);
+    }
+  }
   void Parse(const std::string& entry) {
     const std::size_t colon = entry.find(':');
     const std::size_t second = colon == std::string::npos ? colon : entry.find(':', colon + 1);
@@ -131,8 +139,10 @@ class Faults {
       if (name == kFunctions[function]) faults_.push_back({function, call, static_cast<DWORD>(code)});
   }
 
+  std::mutex mutex_;
+  std::string text_;
   std::vector<Fault> faults_;
-  std::atomic<unsigned long long> calls_[kFunctionCount]{};
+  unsigned long long calls_[kFunctionCount]{};
 };
 
 Faults& TheFaults() {
