@@ -8,10 +8,11 @@
 //                                     filter without a provider
 // "list" prints providers, sublayers, callouts, then filters, each sorted by
 // key, one a line:
-//   provider KEY name="NAME" flags=0xF
-//   sublayer KEY name="NAME" flags=0xF provider=KEY weight=N
-//   callout KEY name="NAME" flags=0xF provider=KEY layer=KEY
-//   filter KEY name="NAME" flags=0xF provider=KEY layer=KEY sublayer=KEY weight=u8:N|u64:N action=0xF callout=KEY
+//   provider KEY name="NAME" description="TEXT" flags=0xF
+//   sublayer KEY name="NAME" description="TEXT" flags=0xF provider=KEY weight=N
+//   callout KEY name="NAME" description="TEXT" flags=0xF provider=KEY layer=KEY
+//   filter KEY name="NAME" description="TEXT" flags=0xF provider=KEY layer=KEY
+//          sublayer=KEY weight=u8:N|u64:N action=0xF callout=KEY
 // (keys braced and upper-case; "-" for none; a filter's callout only for a
 // callout action). The objects of a provider are the provider and what names
 // it. Exit code 0, or 1 with the failing call and its code on stderr. Lines
@@ -126,12 +127,17 @@ Entries<Entry> Enumerate(const Session& session, const Template* enumTemplate,
 
 std::string Key(const GUID* key) { return key ? FormatGuid(FromGuid(*key)) : "-"; }
 
-std::string Head(const char* kind, const GUID& key, const wchar_t* name, UINT32 flags) {
-  std::string text;
-  if (name) oxa::Utf16ToUtf8(name, text, oxa::InvalidText::Replace);
+std::string Quoted(const wchar_t* text) {
+  std::string utf8;
+  if (text) oxa::Utf16ToUtf8(text, utf8, oxa::InvalidText::Replace);
+  return "\"" + utf8 + "\"";
+}
+
+std::string Head(const char* kind, const GUID& key, const FWPM_DISPLAY_DATA0& display, UINT32 flags) {
   char flagText[16];
   std::snprintf(flagText, sizeof flagText, "0x%lX", static_cast<unsigned long>(flags));
-  return std::string(kind) + " " + Key(&key) + " name=\"" + text + "\" flags=" + flagText;
+  return std::string(kind) + " " + Key(&key) + " name=" + Quoted(display.name) +
+         " description=" + Quoted(display.description) + " flags=" + flagText;
 }
 
 std::string Hex(UINT32 value) {
@@ -149,14 +155,14 @@ std::vector<std::string> List(const std::optional<GUID>& provider) {
   std::vector<std::string> lines;
   for (const FWPM_PROVIDER0* entry : WFP_ENUM(Provider, session, static_cast<FWPM_PROVIDER_ENUM_TEMPLATE0*>(nullptr)))
     if (ofProvider(&entry->providerKey))
-      lines.push_back(Head("provider", entry->providerKey, entry->displayData.name, entry->flags));
+      lines.push_back(Head("provider", entry->providerKey, entry->displayData, entry->flags));
   FWPM_SUBLAYER_ENUM_TEMPLATE0 sublayers{providerKey};
   for (const FWPM_SUBLAYER0* entry : WFP_ENUM(SubLayer, session, &sublayers))
-    lines.push_back(Head("sublayer", entry->subLayerKey, entry->displayData.name, entry->flags) +
+    lines.push_back(Head("sublayer", entry->subLayerKey, entry->displayData, entry->flags) +
                     " provider=" + Key(entry->providerKey) + " weight=" + std::to_string(entry->weight));
   FWPM_CALLOUT_ENUM_TEMPLATE0 callouts{providerKey, {}};
   for (const FWPM_CALLOUT0* entry : WFP_ENUM(Callout, session, &callouts))
-    lines.push_back(Head("callout", entry->calloutKey, entry->displayData.name, entry->flags) +
+    lines.push_back(Head("callout", entry->calloutKey, entry->displayData, entry->flags) +
                     " provider=" + Key(entry->providerKey) + " layer=" + Key(&entry->applicableLayer));
   FWPM_FILTER_ENUM_TEMPLATE0 filters{};
   filters.providerKey = providerKey;
@@ -166,10 +172,10 @@ std::vector<std::string> List(const std::optional<GUID>& provider) {
     const std::string weight = uint8 ? "u8:" + std::to_string(entry->weight.uint8)
                                      : "u64:" + std::to_string(entry->weight.uint64 ? *entry->weight.uint64 : 0);
     const bool callout = entry->action.type & FWP_ACTION_FLAG_CALLOUT;
-    lines.push_back(Head("filter", entry->filterKey, entry->displayData.name, entry->flags) +
-                    " provider=" + Key(entry->providerKey) + " layer=" + Key(&entry->layerKey) + " sublayer=" +
-                    Key(&entry->subLayerKey) + " weight=" + weight + " action=" + Hex(entry->action.type) +
-                    " callout=" + (callout ? Key(&entry->action.calloutKey) : "-"));
+    lines.push_back(
+        Head("filter", entry->filterKey, entry->displayData, entry->flags) + " provider=" + Key(entry->providerKey) +
+        " layer=" + Key(&entry->layerKey) + " sublayer=" + Key(&entry->subLayerKey) + " weight=" + weight +
+        " action=" + Hex(entry->action.type) + " callout=" + (callout ? Key(&entry->action.calloutKey) : "-"));
   }
   session.Commit();
   return lines;

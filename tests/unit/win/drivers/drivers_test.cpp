@@ -1,6 +1,8 @@
 // Driver services and the filtering driver's WFP objects: the drivers key read by Initialize, services of Wine's
 // service manager brought into their declared start types, and the product's objects in the filtering-engine
 // stand-in, counted by wfpstate.exe from another process.
+#include "activators/drivers.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <shlwapi.h>
@@ -12,7 +14,6 @@
 #include <vector>
 
 #include "Custom_Actions/qvrinst/installer.h"
-#include "activators/drivers.h"
 #include "component/oxa/system/unique_handle.h"
 #include "drivers/wfp_manager.h"
 #include "tests/support/msi_session.h"
@@ -40,10 +41,10 @@ class ScopedDriverService {
   explicit ScopedDriverService(const std::wstring& name) : name_(name) {
     Delete();
     const oxa::ServiceHandle manager(OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
-    const oxa::ServiceHandle service(CreateServiceW(
-        manager.Get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START,
-        SERVICE_ERROR_IGNORE, (L"C:\\windows\\system32\\drivers\\" + name + L".sys").c_str(), nullptr, nullptr,
-        nullptr, nullptr, nullptr));
+    const oxa::ServiceHandle service(CreateServiceW(manager.Get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                                    SERVICE_KERNEL_DRIVER, SERVICE_DEMAND_START, SERVICE_ERROR_IGNORE,
+                                                    (L"C:\\windows\\system32\\drivers\\" + name + L".sys").c_str(),
+                                                    nullptr, nullptr, nullptr, nullptr, nullptr));
     EXPECT_TRUE(service) << "CreateServiceW " << GetLastError();
   }
   ~ScopedDriverService() { Delete(); }
@@ -85,7 +86,8 @@ std::wstring Hex8(DWORD code) {
 }
 
 // A value of the default (unnamed) name, short and long texts and a DWORD: only the named DWORD is a driver; the
-// enumeration goes on after each bad value (Wine enumerates values by name, not in the order of their creation). Without the key the table stays empty and Initialize succeeds.
+// enumeration goes on after each bad value (Wine enumerates values by name, not in the order of their creation).
+// Without the key the table stays empty and Initialize succeeds.
 TEST(Drivers, ReadDriversTakesNamedDwordValues) {
   for (const bool declared : {true, false}) {
     TestProduct product(TestName());
@@ -102,9 +104,8 @@ TEST(Drivers, ReadDriversTakesNamedDwordValues) {
     qvr::Installer installer;
     ASSERT_TRUE(installer.Initialize(&sink, L"kis", nullptr));
     if (declared) {
-      EXPECT_THAT(sink.Texts(qvr::kLogError),
-                  UnorderedElementsAre(L"ReadDrivers: can't query value short: 0x0000000d",
-                                       L"ReadDrivers: can't query value long: 0x000000ea"));
+      EXPECT_THAT(sink.Texts(qvr::kLogError), UnorderedElementsAre(L"ReadDrivers: can't query value short: 0x0000000d",
+                                                                   L"ReadDrivers: can't query value long: 0x000000ea"));
       EXPECT_TRUE(sink.Has(L"ReadDrivers: drivers vxwfp = 1"));
       EXPECT_EQ(installer.Drivers().Table(), (qvr::DriverTable{{L"vxwfp", 1}}));
     } else {
@@ -160,8 +161,8 @@ TEST(Drivers, EnableAndDisableQualifyingDrivers) {
   // A failed change of the start type is a detail of the disabling, and the parameters go all the same.
   sink.lines.clear();
   EXPECT_TRUE(installer.DisableDrivers(L"kis"));
-  EXPECT_THAT(sink.Texts(qvr::kLogError), ElementsAre(L"ChangeDriverConfigImpl: OpenServiceW failed: " +
-                                                      Hex8(ERROR_SERVICE_DOES_NOT_EXIST)));
+  EXPECT_THAT(sink.Texts(qvr::kLogError),
+              ElementsAre(L"ChangeDriverConfigImpl: OpenServiceW failed: " + Hex8(ERROR_SERVICE_DOES_NOT_EXIST)));
   EXPECT_TRUE(sink.Has(L"DisableDrivers: disable " + absent + L" failed"));
   EXPECT_EQ(std::count(sink.lines.begin(), sink.lines.end(),
                        qvrtest::SinkLine{qvr::kLogInfo, L"SetDriverParameters:entry point"}),
@@ -198,8 +199,8 @@ TEST(Drivers, FilteringDriverParameters) {
     const wchar_t* name;
     const char* objects;
   } cases[] = {
-      {v63, true, L"vxwfp", kAllObjects},    {std::nullopt, true, L"vxwfp", kAllObjects},
-      {v62, true, L"vxwfp", kNoObjects},     {std::nullopt, false, L"vxwfp", kNoObjects},
+      {v63, true, L"vxwfp", kAllObjects}, {std::nullopt, true, L"vxwfp", kAllObjects},
+      {v62, true, L"vxwfp", kNoObjects},  {std::nullopt, false, L"vxwfp", kNoObjects},
       {v63, true, L"VXWFP", kNoObjects},
   };
   ASSERT_EQ(wfpmgr::WfpMgrRemoveByEnumerate(), 0u);
@@ -247,12 +248,12 @@ TEST_F(WfpObjects, RegisterRepairAndRemove) {
   EXPECT_EQ(ProductWfpObjects(), kAllObjects);
 
   EXPECT_TRUE(qvr::SetVxwfpParameters(&sink));
-  EXPECT_THAT(sink.lines, ElementsAre(qvrtest::SinkLine{qvr::kLogInfo, L"SetVxwfpParameters: entry point"},
-                                      qvrtest::SinkLine{qvr::kLogError,
-                                                        L"SetVxwfpParameters: WfpmgrInstallEx2 first run failed, "
-                                                        L"err: 0x80320009"},
-                                      qvrtest::SinkLine{qvr::kLogError,
-                                                        L"SetVxwfpParameters: WfpMgrRemoveByEnumerate, err: 0x0"}));
+  EXPECT_THAT(sink.lines,
+              ElementsAre(qvrtest::SinkLine{qvr::kLogInfo, L"SetVxwfpParameters: entry point"},
+                          qvrtest::SinkLine{qvr::kLogError,
+                                            L"SetVxwfpParameters: WfpmgrInstallEx2 first run failed, "
+                                            L"err: 0x80320009"},
+                          qvrtest::SinkLine{qvr::kLogError, L"SetVxwfpParameters: WfpMgrRemoveByEnumerate, err: 0x0"}));
   EXPECT_EQ(ProductWfpObjects(), kAllObjects);
 
   EXPECT_TRUE(qvr::RemoveVxwfpParameters(&sink));

@@ -5,7 +5,6 @@
 // fwpmu.h needs the Windows types.
 #include <fwpmu.h>
 
-#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -13,11 +12,14 @@
 #include "component/oxa/system/unique_handle.h"
 #include "standins/fwpuclnt/fwp_values.h"
 #include "tests/support/msi_session.h"
+#include "tests/support/wfp_state_tool.h"
 
 // The API's structures are filled in part, as callers fill them.
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 
 namespace {
+
+using qvrtest::RunWfpState;
 
 HMODULE StandIn() {
   static const oxa::ModuleHandle module(LoadLibraryW(qvrtest::BuildPath(L"bin/standins/fwpuclnt.dll").c_str()));
@@ -27,10 +29,9 @@ HMODULE StandIn() {
 
 void CloseEngine(HANDLE engine) noexcept { FWP(FwpmEngineClose0)(engine); }
 using Engine = oxa::UniqueHandle<oxa::HandleTraits<HANDLE, &CloseEngine>>;
-Engine Open(UINT32 sessionFlags = 0) {
-  const FWPM_SESSION0 session{{}, {}, sessionFlags};
+Engine Open() {
   Engine engine;
-  EXPECT_EQ(FWP(FwpmEngineOpen0)(nullptr, RPC_C_AUTHN_WINNT, nullptr, &session, engine.Receive()), 0u);
+  EXPECT_EQ(FWP(FwpmEngineOpen0)(nullptr, RPC_C_AUTHN_WINNT, nullptr, nullptr, engine.Receive()), 0u);
   return engine;
 }
 
@@ -39,18 +40,6 @@ constexpr GUID kStream6 = {0x47C9137A, 0x7EC4, 0x46B3, {0xB6, 0xE4, 0x48, 0xE9, 
 GUID Key(UINT8 kind, DWORD first = GetCurrentProcessId()) { return {first, 0, 0x4000, {0x80, 0, 0, 0, 0, 0, 0, kind}}; }
 std::string Text(const GUID& key) { return wfpstate::FormatGuid(wfpstandin::FromGuid(key)); }
 wchar_t* Name(const wchar_t* name) { return const_cast<wchar_t*>(name); }
-
-// "EXIT_CODE OUTPUT" of wfpstate `arguments` (the build path has no blanks), with WFP_STANDIN_FAULT set to `fault`.
-std::string Tool(const std::string& arguments, const wchar_t* fault = nullptr) {
-  SetEnvironmentVariableW(L"WFP_STANDIN_FAULT", fault);
-  const std::wstring command =
-      qvrtest::BuildPath(L"bin/standins/wfpstate.exe ") + std::wstring(arguments.begin(), arguments.end()) + L" 2>&1";
-  FILE* pipe = _wpopen(command.c_str(), L"rb");
-  SetEnvironmentVariableW(L"WFP_STANDIN_FAULT", nullptr);
-  std::string out;
-  for (int c; pipe && (c = std::fgetc(pipe)) != EOF;) out.push_back(static_cast<char>(c));
-  return std::to_string(pipe ? _pclose(pipe) : -1) + " " + out;
-}
 
 // The names that one enumeration call of `chunk` entries gives for `enumTemplate`; the memory freed as one.
 using Names = std::vector<std::wstring>;
@@ -95,7 +84,7 @@ class WfpStandIn : public testing::Test {
     return result || (calloutId && filterId) ? result : ERROR_INVALID_DATA;  // the engine gives ids
   }
 
-  Engine engine_ = Open();  // the stand-in reads WFP_STANDIN_FAULT at its first call, before a test sets it
+  Engine engine_ = Open();
   GUID other_ = Key(5);
   wchar_t calloutName_[8] = L"callout";
   FWPM_PROVIDER0 provider_{Key(1), {Name(L"Test provider")}, wfpstandin::kProviderFlagPersistent};
@@ -105,7 +94,7 @@ class WfpStandIn : public testing::Test {
   const FWPM_CALLOUT_ENUM_TEMPLATE0 ofProvider_{&provider_.providerKey};
 };
 
-// Another process sees a transaction's objects at its commit only, and a dynamic session's while it is open.
+// Another process sees a transaction's objects at its commit only.
 TEST_F(WfpStandIn, TransactionsAreAllOrNothingAndPersist) {
   ASSERT_EQ(FWP(FwpmTransactionBegin0)(engine_.Get(), 0), 0u);
   EXPECT_EQ(FWP(FwpmTransactionBegin0)(engine_.Get(), 0), DWORD(FWP_E_TXN_IN_PROGRESS));
@@ -114,23 +103,19 @@ TEST_F(WfpStandIn, TransactionsAreAllOrNothingAndPersist) {
   EXPECT_EQ(Callouts(Open().Get(), ofProvider_), Names{});
   EXPECT_EQ(FWP(FwpmTransactionAbort0)(engine_.Get()), 0u);
   EXPECT_EQ(FWP(FwpmTransactionCommit0)(engine_.Get()), DWORD(FWP_E_NO_TXN_IN_PROGRESS));
-  EXPECT_EQ(Tool("count --provider " + Text(provider_.providerKey)), "0 0\n");
+  EXPECT_EQ(RunWfpState("count --provider " + Text(provider_.providerKey)), "0 0\n");
   ASSERT_EQ(FWP(FwpmTransactionBegin0)(engine_.Get(), 0), 0u);
   ASSERT_EQ(Add(), 0u);
   EXPECT_EQ(FWP(FwpmTransactionCommit0)(engine_.Get()), 0u);
   const std::string p = Text(provider_.providerKey), s = Text(sublayer_.subLayerKey), c = Text(callout_.calloutKey);
   const std::string in = " provider=" + p + " layer=" + Text(kStream4);
-  std::string listed = "0 provider " + p + " name=\"Test provider\" flags=0x1\n";
-  listed += "sublayer " + s + " name=\"Test sublayer\" flags=0x1 provider=" + p + " weight=7\n";
-  listed += "callout " + c + " name=\"callout\" flags=0x10000" + in + "\nfilter " + Text(filter_.filterKey);
-  listed += " name=\"Test filter\" flags=0x12" + in + " sublayer=" + s + " weight=u8:3 action=0x5003 callout=" + c;
-  EXPECT_EQ(Tool("list --provider " + p), listed + "\n");
-  Engine dynamic = Open(wfpstandin::kSessionFlagDynamic);
-  const FWPM_PROVIDER0 provider{other_, {Name(L"Dynamic")}};
-  ASSERT_EQ(FWP(FwpmProviderAdd0)(dynamic.Get(), &provider, nullptr), 0u);
-  EXPECT_EQ(Tool("count --provider " + Text(other_)), "0 1\n");
-  dynamic.Reset();
-  EXPECT_EQ(Tool("count --provider " + Text(other_)), "0 0\n");
+  std::string listed = "0 provider " + p + " name=\"Test provider\" description=\"\" flags=0x1\n";
+  listed += "sublayer " + s + " name=\"Test sublayer\" description=\"\" flags=0x1 provider=" + p + " weight=7\n";
+  listed +=
+      "callout " + c + " name=\"callout\" description=\"\" flags=0x10000" + in + "\nfilter " + Text(filter_.filterKey);
+  listed += " name=\"Test filter\" description=\"\" flags=0x12" + in + " sublayer=" + s +
+            " weight=u8:3 action=0x5003 callout=" + c;
+  EXPECT_EQ(RunWfpState("list --provider " + p), listed + "\n");
 }
 
 TEST_F(WfpStandIn, EnumerationTemplatesOverCopies) {
@@ -183,12 +168,13 @@ TEST_F(WfpStandIn, FaultsFailTheirCallAndLeaveNothing) {
   };
   remove();
   const std::string count = "count --provider " + Text(foreign[2]);
-  EXPECT_EQ(Tool(count, L"FwpmEngineOpen0:1:1753"), "1 wfpstate: FwpmEngineOpen0 failed with error code 0x6D9\n");
-  EXPECT_EQ(Tool("add-foreign", L"FwpmFilterAdd0:2:0x80320009"),
+  EXPECT_EQ(RunWfpState(count, L"FwpmEngineOpen0:1:1753"),
+            "1 wfpstate: FwpmEngineOpen0 failed with error code 0x6D9\n");
+  EXPECT_EQ(RunWfpState("add-foreign", L"FwpmFilterAdd0:2:0x80320009"),
             "1 wfpstate: FwpmFilterAdd0 failed with error code 0x80320009\n");
-  EXPECT_EQ(Tool(count), "0 0\n");
-  EXPECT_EQ(Tool("add-foreign"), "0 ");
-  EXPECT_EQ(Tool(count), "0 2\n");
+  EXPECT_EQ(RunWfpState(count), "0 0\n");
+  EXPECT_EQ(RunWfpState("add-foreign"), "0 ");
+  EXPECT_EQ(RunWfpState(count), "0 2\n");
   remove();
 }
 
