@@ -1,7 +1,21 @@
 #include "drivers/fwp_api.h"
 
 #include <algorithm>
+#include <cstddef>
 #include <iterator>
+
+#if defined(__i386__)
+// The records the engine reads and hands back, as the 32-bit fwpuclnt.dll
+// lays them out.
+static_assert(sizeof(FWPM_DISPLAY_DATA0) == 8 && sizeof(FWP_VALUE0) == 8 && sizeof(FWPM_ACTION0) == 20);
+static_assert(sizeof(FWPM_PROVIDER0) == 40 && offsetof(FWPM_PROVIDER0, serviceName) == 36);
+static_assert(sizeof(FWPM_SUBLAYER0) == 44 && offsetof(FWPM_SUBLAYER0, weight) == 40);
+static_assert(sizeof(FWPM_CALLOUT0) == 60 && offsetof(FWPM_CALLOUT0, applicableLayer) == 40);
+static_assert(offsetof(FWPM_FILTER0, weight) == 72 && offsetof(FWPM_FILTER0, action) == 88 &&
+              offsetof(FWPM_FILTER0, rawContext) == 112 && offsetof(FWPM_FILTER0, filterId) == 136 &&
+              sizeof(FWPM_FILTER0) == 152);
+static_assert(sizeof(FWPM_CALLOUT_ENUM_TEMPLATE0) == 20 && sizeof(FWPM_SUBLAYER_ENUM_TEMPLATE0) == 4);
+#endif
 
 namespace wfpmgr {
 namespace {

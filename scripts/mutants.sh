@@ -285,6 +285,47 @@ table() {
 ? CleanerIni
 -     if (line.empty() || line.front() == ';') continue;
 +     if (line.empty()) continue;
+@ 42 activators/drivers.cpp
+= a driver whose start type cannot be changed keeps its parameters when it is disabled
+? Drivers
+-       LogLine(sink, kLogInfo, L"DisableDrivers: disable %ls failed", name);
++       { LogLine(sink, kLogInfo, L"DisableDrivers: disable %ls failed", name); continue; }
+
+@ 43 activators/drivers.cpp
+= the filtering driver's name is compared without regard to case
+? Drivers
+-   if (name != kFilteringDriver || !wfpObjectsWanted) return true;
++   if (_wcsicmp(name.c_str(), kFilteringDriver) != 0 || !wfpObjectsWanted) return true;
+
+@ 44 activators/drivers.cpp
+= objects registered already are not repaired: the first failed run ends the operation
+? WfpObjects
+-     if (run == 2) return false;
++     if (run == 1) return false;
+
+@ 45 drivers/wfp_manager.cpp
+= a failed registration commits what it added instead of aborting
+? WfpObjects
+-     if (transactionOpen_) api_.TransactionAbort(engine_.Get());
++     if (transactionOpen_) api_.TransactionCommit(engine_.Get());
+
+@ 46 drivers/wfp_manager.cpp
+= the removal takes every filter, not only the product's provider's
+? WfpObjects
+-         return filter.providerKey && IsEqualGUID(*filter.providerKey, kProviderKey) ? &filter.filterKey : nullptr;
++         return &filter.filterKey;
+
+@ 47 activators/drivers.cpp
+= enabled drivers get the on-demand start type instead of the declared one
+? Drivers
+-     if (!ChangeDriverConfig(request.declaration, drivers_.at(request.declaration), sink, error)) {
++     if (!ChangeDriverConfig(request.declaration, SERVICE_DEMAND_START, sink, error)) {
+
+@ 48 Custom_Actions/qvrinst/installer.cpp
+= small-office versions up to 6.2 get the WFP objects too
+? Drivers
+-   drivers_.Enable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), !IsSmallOfficeVersion(keys_));
++   drivers_.Enable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), true);
 TABLE
 }
 

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Checks of the shipped binaries of both builds, read with mingw's binutils:
 # architecture, the undecorated exports of the module (five), of vtcore.dll
-# (two) and of the cleaner library cleanapi.dll (three), imports of system DLLs only (no mingw runtime), and the module's
+# (two), of the cleaner library cleanapi.dll (three) and of the filtering-engine stand-in (25), imports of system DLLs
+# only (no mingw runtime; the module does not import fwpuclnt.dll, which it loads at its first use), and the module's
 # version resource's file description.
 # Usage: binary_checks.sh X64_BUILD_DIR [X86_BUILD_DIR]
 set -uo pipefail
@@ -46,6 +47,7 @@ check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
   if [ -f "$module" ]; then
     check_exports "$module" "$2objdump" GetTracer GetVersionedQVRInstaller MsiProductActivate MsiProductDeactivate \
                   MsiProductRbActivate
+    "$2objdump" -p "$module" | grep -qi 'DLL Name: fwpuclnt' && fail "$module imports fwpuclnt.dll"
     # The version resource's StringFileInfo entry: its key, then its value.
     [ "$("$2strings" -el "$module" | grep -A1 -xF FileDescription | sed -n 2p)" = "Modularity configurator" ] ||
       fail "$module: no FileDescription \"Modularity configurator\" in its version resource"
@@ -53,6 +55,18 @@ check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
   [ -f "$framework" ] && check_exports "$framework" "$2objdump" VantorLoad VantorUnload
   [ -f "$cleaner" ] && check_exports "$cleaner" "$2objdump" EnumCompetitorSoftwareFromMemA \
     RemoveCompetitorSoftwareFromMemExtA SetExternalTraceCallbackA
+  local engine="$1/bin/standins/fwpuclnt.dll" kind functions=()
+  for kind in Callout Filter Provider SubLayer; do
+    functions+=("Fwpm${kind}Add0" "Fwpm${kind}CreateEnumHandle0" "Fwpm${kind}DeleteByKey0" "Fwpm${kind}DestroyEnumHandle0"
+                "Fwpm${kind}Enum0")
+  done
+  functions+=(FwpmEngineClose0 FwpmEngineOpen0 FwpmFreeMemory0 FwpmTransactionAbort0 FwpmTransactionBegin0
+              FwpmTransactionCommit0)
+  if [ -f "$engine" ]; then
+    check_exports "$engine" "$2objdump" $(printf '%s\n' "${functions[@]}" | LC_ALL=C sort)
+  else
+    fail "$engine is missing"
+  fi
 }
 
 check_build "$x64_build" x86_64-w64-mingw32- pei-x86-64
