@@ -74,14 +74,20 @@ inline void UnloadModule(HMODULE module) noexcept { FreeLibrary(module); }
 inline void ReleaseLocalMemory(HLOCAL memory) noexcept { LocalFree(memory); }
 inline void CloseInstallerHandle(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
 inline void DestroyFdiContext(HFDI context) noexcept { FDIDestroy(context); }
+template <class Interface>
+void ReleaseComInterface(Interface* pointer) noexcept {
+  pointer->Release();
+}
 
-using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;  // processes, threads, tokens
-using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;  // CreateFileW
-using FindHandle = UniqueHandle<InvalidValueHandleTraits<&CloseFindHandle>>;    // FindFirstFileW
-using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;  // RegOpenKeyExW, RegCreateKeyExW
-using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;          // LoadLibraryW, LoadLibraryExW
-using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;       // security descriptors
+using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;           // processes, threads, tokens
+using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;         // CreateFileW
+using FindHandle = UniqueHandle<InvalidValueHandleTraits<&CloseFindHandle>>;           // FindFirstFileW
+using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;         // RegOpenKeyExW, RegCreateKeyExW
+using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;               // LoadLibraryW, LoadLibraryExW
+using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;           // security descriptors
 using InstallerHandle = UniqueHandle<HandleTraits<MSIHANDLE, &CloseInstallerHandle>>;  // MsiCreateRecord
-using FdiContext = UniqueHandle<HandleTraits<HFDI, &DestroyFdiContext>>;                 // FDICreate (cabinet.dll)
+using FdiContext = UniqueHandle<HandleTraits<HFDI, &DestroyFdiContext>>;               // FDICreate (cabinet.dll)
+template <class Interface>  // CoCreateInstance, QueryInterface
+using ComPointer = UniqueHandle<HandleTraits<Interface*, &ReleaseComInterface<Interface>>>;
 
 }  // namespace oxa
