@@ -2,6 +2,7 @@
 // qualifying for a product type request, and the state each kind sets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -127,26 +128,25 @@ TEST(ResourcePlans, ShortcutNamesAndPaths) {
     EXPECT_FALSE(ProductShortcuts::IsShortcutBelow(path, profile)) << testing::PrintToString(path);
 }
 
-// Deletions answer in turn; each call is recorded as D (delete), W (wait) or S<flags> (schedule at restart).
+// Deletions answer in turn (the last answer repeats); the calls are recorded as D (delete), W (wait) and S<flags>.
 class ScriptedFiles final : public qvr::FileOperations {
  public:
-  std::vector<std::uint32_t> answers;  // of the deletions, the last one repeated
-  std::uint32_t scheduleAnswer = 0;
-  std::string calls;
+  ScriptedFiles(std::vector<std::uint32_t> answers, std::uint32_t scheduled) : answers(answers), scheduled(scheduled) {}
   std::uint32_t Delete(const std::wstring&) override {
     calls += "D";
-    const std::uint32_t answer = answers.front();
-    if (answers.size() > 1) answers.erase(answers.begin());
-    return answer;
+    return answers[std::min(deletes++, answers.size() - 1)];
   }
   std::uint32_t ScheduleDeletionAtRestart(const std::wstring&, std::uint32_t flags) override {
     calls += "S" + std::to_string(flags);
-    return scheduleAnswer;
+    return scheduled;
   }
   void WaitBeforeRetry() override { calls += "W"; }
+  std::vector<std::uint32_t> answers;
+  std::uint32_t scheduled;
+  std::size_t deletes = 0;
+  std::string calls;
 };
 
-// A file in use is retried; one that is not there is not scheduled; anything else is scheduled at once.
 TEST(ResourcePlans, FileRemovalAttempts) {
   const struct {
     qvr::RemovalPolicy policy;
@@ -166,9 +166,7 @@ TEST(ResourcePlans, FileRemovalAttempts) {
       {qvr::kSingleRemoval, {32}, 0, "DS5", {32, 0}, true},
   };
   for (const auto& c : cases) {
-    ScriptedFiles files;
-    files.answers = c.answers;
-    files.scheduleAnswer = c.scheduleAnswer;
+    ScriptedFiles files(c.answers, c.scheduleAnswer);
     const qvr::RemovalOutcome outcome = qvr::RemoveFile(files, L"C:\\x.lnk", c.policy);
     EXPECT_EQ(files.calls, c.calls);
     EXPECT_EQ(outcome, c.outcome) << c.calls;

@@ -10,6 +10,7 @@
 #include "component/oxa/system/unique_handle.h"
 #include "platform/user_hives/account_type.h"
 #include "platform/util/privileges.h"
+#include "platform/util/scoped_reg_key.h"
 #include "tests/support/msi_session.h"
 #include "tests/support/recording_sink.h"
 #include "tests/support/registry_guards.h"
@@ -36,16 +37,9 @@ class DeclaredAccounts final : public qvr::AccountTypes {
   }
 };
 
-// A hive file holding `keyPath` with the value LnkName = `lnkName`, made from a key of the test's own.
-void SaveHive(const std::wstring& file, const std::wstring& keyPath, const std::wstring& lnkName) {
-  const ScopedKeyTree source(HKEY_CURRENT_USER, L"Software\\QvrTest\\" + qvrtest::TestName() + L".hive",
-                             L"Software\\QvrTest");
-  qvr::ScopedRegKey key;
-  ASSERT_EQ(key.Create(HKEY_CURRENT_USER, (source.Path() + L"\\" + keyPath).c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
-  ASSERT_EQ(key.WriteString(L"LnkName", lnkName), ERROR_SUCCESS);
-  ASSERT_EQ(key.Open(HKEY_CURRENT_USER, source.Path().c_str(), KEY_READ), ERROR_SUCCESS);
-  const qvr::ScopedPrivilegesAdjust backup(nullptr, {SE_BACKUP_NAME});
-  ASSERT_EQ(RegSaveKeyW(key.Get(), file.c_str(), nullptr), ERROR_SUCCESS);
+void SetString(HKEY root, const std::wstring& key, const wchar_t* name, const std::wstring& text, DWORD type = REG_SZ) {
+  ASSERT_EQ(RegSetKeyValueW(root, key.c_str(), name, type, text.c_str(), static_cast<DWORD>((text.size() + 1) * 2)),
+            ERROR_SUCCESS);
 }
 
 TEST(UserHives, EveryUsersToastShortcutThroughItsLoadedHive) {
@@ -53,17 +47,25 @@ TEST(UserHives, EveryUsersToastShortcutThroughItsLoadedHive) {
   const qvr::CommonRegKeys keys = qvr::DeriveCommonRegKeys(product.Key());
   const std::wstring toaster = product.Key() + L"\\W8Toaster";
   // The prefix's user names a shortcut outside its profile folder, which stays.
+  const std::wstring own =
+      qvrtest::ReadSz(HKEY_LOCAL_MACHINE, kProfileList + std::wstring(L"S-1-5-21-0-0-0-1000"), L"ProfileImagePath")
+          .value_or(L"");
   const ScopedKeyTree ownProduct(HKEY_CURRENT_USER, product.Key(), L"Software\\QvrTest");
-  ASSERT_EQ(qvr::ScopedRegKey().Create(HKEY_CURRENT_USER, toaster.c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
-  qvr::ScopedRegKey own;
-  ASSERT_EQ(own.Open(HKEY_CURRENT_USER, toaster.c_str(), KEY_SET_VALUE), ERROR_SUCCESS);
-  ASSERT_EQ(own.WriteString(L"LnkName", L"C:\\users\\root\\..\\Public\\Toast.lnk"), ERROR_SUCCESS);
+  SetString(HKEY_CURRENT_USER, toaster, L"LnkName", own + L"\\..\\Public\\Toast.lnk");
 
+  // The saved hive, made from a key of the test's own, names a shortcut of its user's profile folder.
   qvrtest::TestFolder folder(L"hives");
   for (const wchar_t* user : {L"saved", L"held"}) CreateDirectoryW((folder / user).c_str(), nullptr);
   const std::wstring toast = folder / L"saved\\Toast.lnk";
   qvrtest::WriteAll(toast, "shortcut");
-  SaveHive(folder / L"saved\\ntuser.dat", toaster, toast);
+  {
+    const ScopedKeyTree source(HKEY_CURRENT_USER, product.Key() + L".hive", L"Software\\QvrTest");
+    SetString(HKEY_CURRENT_USER, source.Path() + L"\\" + toaster, L"LnkName", toast);
+    qvr::ScopedRegKey hive;
+    ASSERT_EQ(hive.Open(HKEY_CURRENT_USER, source.Path().c_str(), KEY_READ), ERROR_SUCCESS);
+    const qvr::ScopedPrivilegesAdjust backup(nullptr, {SE_BACKUP_NAME});
+    ASSERT_EQ(RegSaveKeyW(hive.Get(), (folder / L"saved\\ntuser.dat").c_str(), nullptr), ERROR_SUCCESS);
+  }
   ASSERT_TRUE(CopyFileW((folder / L"saved\\ntuser.dat").c_str(), (folder / L"held\\ntuser.dat").c_str(), FALSE));
   const oxa::FileHandle held(
       CreateFileW((folder / L"held\\ntuser.dat").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
@@ -72,14 +74,13 @@ TEST(UserHives, EveryUsersToastShortcutThroughItsLoadedHive) {
   // The saved profile's folder through an environment reference.
   SetEnvironmentVariableW(L"QVRTEST_HIVES", folder.Path().c_str());
   std::vector<std::unique_ptr<ScopedKeyTree>> profiles;
-  const std::pair<const wchar_t*, std::wstring> declared[] = {
-      {kSaved, L"%QVRTEST_HIVES%\\saved"}, {kHeld, folder / L"held"}, {kGroup, L"C:\\users\\group"}, {kNoSid, L""}};
-  for (const auto& [sid, text] : declared) {
+  const std::pair<const wchar_t*, std::wstring> declared[] = {{kSaved, L"%QVRTEST_HIVES%\\saved"},
+                                                              {kHeld, folder / L"held"},
+                                                              {kGroup, L"C:\\users\\group"},
+                                                              {kNoSid, L"C:\\x"}};
+  for (const auto& [sid, path] : declared) {
     profiles.push_back(std::make_unique<ScopedKeyTree>(HKEY_LOCAL_MACHINE, kProfileList + std::wstring(sid)));
-    qvr::ScopedRegKey profile;
-    ASSERT_EQ(profile.Create(HKEY_LOCAL_MACHINE, profiles.back()->Path().c_str(), KEY_ALL_ACCESS), ERROR_SUCCESS);
-    RegSetValueExW(profile.Get(), L"ProfileImagePath", 0, REG_EXPAND_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>((text.size() + 1) * sizeof(wchar_t)));
+    SetString(HKEY_LOCAL_MACHINE, profiles.back()->Path(), L"ProfileImagePath", path, REG_EXPAND_SZ);
   }
 
   qvrtest::RecordingSink sink;
@@ -100,8 +101,8 @@ TEST(UserHives, EveryUsersToastShortcutThroughItsLoadedHive) {
           {1, L"Action start: RemoveW8ToasterShortcut."},
           {1, L"[usr_hives]\t[priv_adjust]\tAdjust privileges [SeBackupPrivilege,SeRestorePrivilege,], attr: 2"},
           {1, L"[usr_hives]\tUse already loaded profile S-1-5-21-0-0-0-1000"},
-          {3, L"LnkName 'C:\\users\\root\\..\\Public\\Toast.lnk' in " + toaster +
-                  L" is not a shortcut in the profile folder C:\\users\\root"},
+          {3, L"LnkName '" + own + L"\\..\\Public\\Toast.lnk' in " + toaster +
+                  L" is not a shortcut in the profile folder " + own},
           {1, L"[usr_hives]\tUse profile " + std::wstring(kSaved)},
           {1, L"LnkName '" + toast + L"' detected in " + toaster},
           {1, L"LnkName '" + toast + L"' deleted."},
