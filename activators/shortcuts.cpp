@@ -5,6 +5,7 @@
 // shlobj.h needs the Windows types.
 #include <shlobj.h>
 
+#include <cwchar>
 #include <exception>
 #include <thread>
 
@@ -70,15 +71,12 @@ std::wstring ShortcutPath(const std::wstring& folder, const std::wstring& fileNa
 ShortcutPlatform SystemShortcutPlatform() {
   std::chrono::milliseconds wait = kRetryWait;
   wchar_t text[8] = {};
-  const DWORD length = GetEnvironmentVariableW(kRetryWaitVariable, text, 8);
-  if (length > 0 && length < 5) {
-    unsigned shortened = 0;
-    bool digits = true;
-    for (DWORD i = 0; i < length; ++i) {
-      digits = digits && text[i] >= L'0' && text[i] <= L'9';
-      shortened = shortened * 10 + static_cast<unsigned>(text[i] - L'0');
-    }
-    if (digits && shortened < kRetryWait.count()) wait = std::chrono::milliseconds(shortened);
+  wchar_t* end = nullptr;
+  if (GetEnvironmentVariableW(kRetryWaitVariable, text, 8) - 1 < 7) {
+    // Only a shorter wait is taken: the variable cannot make a setup wait longer.
+    const unsigned long shortened = std::wcstoul(text, &end, 10);
+    if (*end == L'\0' && text[0] >= L'0' && text[0] <= L'9' && shortened < kRetryWait.count())
+      wait = std::chrono::milliseconds(shortened);
   }
   return {[](int csidl) { return GetFolderPath(csidl, nullptr); }, &SystemAccountTypes(), wait};
 }

@@ -11,7 +11,7 @@
 namespace qvrtest {
 namespace {
 
-// A new shell link object and its file interface; both null when COM fails.
+// A new shell link object and its file interface (null when COM fails), inside the apartment.
 struct ShellLink {
   ShellLink() {
     if (SUCCEEDED(CoCreateInstance(CLSID_ShellLink, nullptr, CLSCTX_INPROC_SERVER, IID_IShellLinkW,
@@ -35,10 +35,9 @@ std::wstring ShortcutIcon(const std::wstring& path) {
   ShellLink shell;
   wchar_t icon[MAX_PATH] = {};
   int index = -1;
-  if (!shell.file || FAILED(shell.file.Get()->Load(path.c_str(), STGM_READ)) ||
-      FAILED(shell.link.Get()->GetIconLocation(icon, MAX_PATH, &index)))
-    return L"<cannot load>";
-  return std::wstring(icon) + L"," + std::to_wstring(index);
+  const bool read = shell.file && SUCCEEDED(shell.file.Get()->Load(path.c_str(), STGM_READ)) &&
+                    SUCCEEDED(shell.link.Get()->GetIconLocation(icon, MAX_PATH, &index));
+  return read ? std::wstring(icon) + L"," + std::to_wstring(index) : L"<cannot load>";
 }
 
 }  // namespace qvrtest
