@@ -63,7 +63,8 @@ TEST(UserHives, EveryUsersToastShortcutThroughItsLoadedHive) {
     SetString(HKEY_CURRENT_USER, source.Path() + L"\\" + toaster, L"LnkName", toast);
     qvr::ScopedRegKey hive;
     ASSERT_EQ(hive.Open(HKEY_CURRENT_USER, source.Path().c_str(), KEY_READ), ERROR_SUCCESS);
-    const qvr::ScopedPrivilegesAdjust backup(nullptr, {SE_BACKUP_NAME});
+    const qvr::ScopedPrivilegesAdjust backup(nullptr, {SE_BACKUP_NAME, SE_RESTORE_NAME});
+    RegUnLoadKeyW(HKEY_USERS, kSaved);  // left loaded by a run that ended before it was unloaded
     ASSERT_EQ(RegSaveKeyW(hive.Get(), (folder / L"saved\\ntuser.dat").c_str(), nullptr), ERROR_SUCCESS);
   }
   ASSERT_TRUE(CopyFileW((folder / L"saved\\ntuser.dat").c_str(), (folder / L"held\\ntuser.dat").c_str(), FALSE));
