@@ -3,33 +3,31 @@
 #pragma once
 
 #include <windows.h>
+// msi.h needs the Windows types.
 #include <msi.h>
 
 #include <atomic>
 #include <cstdint>
 
-#include "component/oxa/trace/tracer.h"
+#include "log/line_tracer.h"
 
 namespace oxa {
 
-// Grants every level. Buffers come from the C runtime heap.
-class MsiTracer final : public CountedTracer<MsiTracer>, private LiveTracerCounter {
+// Each record becomes one time-stamped line of the session log; the log
+// writer escapes brackets and braces, so the engine writes them as they are.
+class MsiTracer final : public LineTracer<MsiTracer>, private LiveTracerCounter {
  public:
   // No reference yet: the first AddRef makes the count 1.
-  explicit MsiTracer(MSIHANDLE install) noexcept : CountedTracer(0), install_(install) {}
+  explicit MsiTracer(MSIHANDLE install) noexcept : LineTracer(0), install_(install) {}
   MsiTracer(const MsiTracer&) = delete;
   MsiTracer& operator=(const MsiTracer&) = delete;
-
-  ResultCode AllocateBuffer(TraceLevel level, char** buffer, std::size_t size) override;
-  // Writes the text as one log line and frees the buffer. Text that is not
-  // valid UTF-8 is written with U+FFFD for each invalid sequence; the log
-  // writer escapes brackets and braces, so the engine writes them as they are.
-  ResultCode CommitBuffer(char* buffer, std::size_t size) override;
 
   MSIHANDLE Session() const noexcept { return install_; }
 
  private:
   friend class CountedTracer<MsiTracer>;
+  friend class LineTracer<MsiTracer>;
+  ResultCode WriteLine(const wchar_t* line) const;
   // After the interface's five slots.
   virtual ~MsiTracer() = default;
 

@@ -326,6 +326,40 @@ table() {
 ? Drivers
 -   drivers_.Enable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), !IsSmallOfficeVersion(keys_));
 +   drivers_.Enable(sink_, DriverServices::Plan(drivers_.Table(), features_, type), true);
+@ 49 activators/file_removal.cpp
+= a shortcut that cannot be deleted for another reason than being in use is retried too
+? ResourcePlans
+-     if (!inUse || attempt >= policy.attempts) break;
++     if (attempt >= policy.attempts) break;
+
+@ 50 activators/file_removal.cpp
+= a shortcut that is not there is scheduled for deletion at the restart
+? Shortcuts|ResourcePlans
+-     if (outcome.deleteError == 0 || outcome.deleteError == kFileNotFound || outcome.deleteError == kPathNotFound)
++     if (outcome.deleteError == 0)
+
+@ 51 activators/shortcuts_plan.cpp
+= a toast shortcut path with dots or a stream is deleted
+? UserHives
+-   if (!SpelledPlainly(path) || !SpelledPlainly(folder)) return false;
++   if (!SpelledPlainly(folder)) return false;
+
+@ 52 platform/user_hives/user_hive_walk.cpp
+= a hive loaded for its step stays loaded
+? UserHives
+-   RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+
+@ 53 platform/util/windows/com_apartment.cpp
+= a thread in another apartment is uninitialised as if the scope had entered one
+? Shortcuts
+-   if (result == S_OK || result == S_FALSE) {
++   if (result == S_OK || result == S_FALSE || result == RPC_E_CHANGED_MODE) {
+
+@ 54 activators/shortcuts.cpp
+= the users' toast shortcuts are removed only where the caller asked to keep them
+? e2e.shortcuts
+-   const bool toaster = !withToasterShortcut || RemoveW8ToasterShortcut();
++   const bool toaster = withToasterShortcut || RemoveW8ToasterShortcut();
 TABLE
 }
 

@@ -15,8 +15,8 @@ bool FailWithTargetStored(ActivationSteps& steps, bool typeChanged, const std::w
 
 }  // namespace
 
-bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current,
-                        const std::wstring& target, ActivationMode mode) {
+bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current, const std::wstring& target,
+                        ActivationMode mode) {
   LogLine(sink, kLogInfo, L"ActivateProduct entry point");
   const bool typeChanged = !current.empty() && current != target;
   if (typeChanged) {
@@ -34,6 +34,12 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
   } else if (mode & kActivateEnvironmentOnly) {
     if (!steps.ActivateEnvironment(target)) return fail();
   }
+  if (mode & kActivateShortcuts) {
+    // A shortcut that cannot be copied does not fail the activation; its
+    // lines say why.
+    steps.ActivateStartMenu(target);
+    steps.CreateDesktopShortcuts();
+  }
   if ((mode & kActivatePlugins) && !steps.RegisterPlugins(target)) return fail();
   if ((mode & kActivateProtocolHandlers) && !steps.RegisterProtoHandlers()) return fail();
   if ((mode & kActivateProfiles) && !steps.ActivateProfiles(target)) return fail();
@@ -42,6 +48,7 @@ bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstrin
 
 bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, const std::wstring& target) {
   if (!current.empty()) {
+    steps.RemoveProductShortcuts();  // its result does not count
     if (!steps.UnregisterPlugins(current)) return false;
     if (!steps.DisableDrivers(current)) return false;
     if (!steps.DeactivateRegistry(current)) return false;
@@ -51,6 +58,8 @@ bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, c
   // The steps after WriteProductType find N stored already.
   const bool typeChanged = !current.empty() && current != target;
   if (!steps.ActivateProfiles(target)) return FailWithTargetStored(steps, typeChanged, target);
+  steps.ActivateStartMenu(target);  // their results do not count
+  steps.CreateDesktopShortcuts();
   if (!steps.WriteProductType(target)) return false;
   if (!steps.RegisterPlugins(target)) return false;
   if (!steps.EnableDrivers(target)) return false;
@@ -60,7 +69,7 @@ bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, c
 }
 
 bool RunDeactivateCurrentType(ActivationSteps& steps, const std::wstring& current) {
-  bool succeeded = true;
+  bool succeeded = steps.RemoveProductShortcuts();
   succeeded = steps.UnregisterPlugins(current) && succeeded;
   steps.UnRegisterProtoHandlers();  // its result does not count
   succeeded = steps.DeactivateRegistry(current) && succeeded;

@@ -3,9 +3,9 @@
 // activators only through ActivationSteps, so their order can be observed.
 #pragma once
 
-#include "Custom_Actions/qvrinst/versioned_installer.h"
-
 #include <string>
+
+#include "Custom_Actions/qvrinst/versioned_installer.h"
 
 namespace qvr {
 
@@ -26,6 +26,9 @@ class ActivationSteps {
   virtual bool DeactivateRegistry(const std::wstring& type) = 0;
   virtual bool RegisterProtoHandlers() = 0;
   virtual bool UnRegisterProtoHandlers() = 0;
+  virtual bool ActivateStartMenu(const std::wstring& type) = 0;
+  virtual bool CreateDesktopShortcuts() = 0;
+  virtual bool RemoveProductShortcuts() = 0;
 
  protected:
   ~ActivationSteps() = default;
@@ -33,14 +36,15 @@ class ActivationSteps {
 
 // ActivateProduct: the resource kinds of `mode` for N, after removing K's
 // resources when the type changes.
-bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current,
-                        const std::wstring& target, ActivationMode mode);
+bool RunActivateProduct(ActivationSteps& steps, LogSink* sink, const std::wstring& current, const std::wstring& target,
+                        ActivationMode mode);
 
 // SwitchProductType: every resource of K removed, every resource of N created.
 bool RunSwitchProductType(ActivationSteps& steps, const std::wstring& current, const std::wstring& target);
 
 // DeactivateCurrentType: K's shortcuts, plugins, protocol handlers and
 // registry values removed; every step runs whatever the others return.
+// (The shortcuts do not depend on the type.)
 bool RunDeactivateCurrentType(ActivationSteps& steps, const std::wstring& current);
 
 }  // namespace qvr

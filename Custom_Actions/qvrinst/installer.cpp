@@ -1,12 +1,14 @@
 #include "Custom_Actions/qvrinst/installer.h"
 
+#include <new>
+
 #include "Custom_Actions/qvrinst/exception_boundary.h"
+#include "Custom_Actions/qvrinst/product_icons.h"
 #include "Custom_Actions/qvrinst/product_keys.h"
 #include "Custom_Actions/qvrinst/product_registry.h"
 #include "activators/environment.h"
 #include "log/log_sink.h"
-
-#include <new>
+#include "platform/util/scoped_reg_key.h"
 
 namespace qvr {
 
@@ -40,11 +42,6 @@ bool Installer::OnDeclarations(const wchar_t* operation, Body&& body) noexcept {
   });
 }
 
-bool Installer::Unavailable(const wchar_t* operation) {
-  LogLine(sink_, kLogError, L"%ls: not available in this build", operation);
-  return false;
-}
-
 bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileStore* profileStore) {
   sink_ = sink;
   return AtEdge(L"Initialize", [&] {
@@ -63,9 +60,8 @@ bool Installer::Initialize(LogSink* sink, const wchar_t* productType, ProfileSto
 void Installer::Release() noexcept { delete this; }
 
 bool Installer::SwitchProductType() {
-  return OnDeclarations(L"SwitchProductType", [&] {
-    return RunSwitchProductType(*this, currentProductType_, targetProductType_);
-  });
+  return OnDeclarations(L"SwitchProductType",
+                        [&] { return RunSwitchProductType(*this, currentProductType_, targetProductType_); });
 }
 
 bool Installer::CheckForApplicationsToRemove(std::uint32_t filter, StringList** detected) {
@@ -75,9 +71,8 @@ bool Installer::CheckForApplicationsToRemove(std::uint32_t filter, StringList** 
 }
 
 bool Installer::RemoveApplications(std::uint32_t, StringList** applications) {
-  return OnDeclarations(L"RemoveApplications", [&] {
-    return incompatibleSoftware_.RemoveApplications(CleanerInputs(), applications);
-  });
+  return OnDeclarations(L"RemoveApplications",
+                        [&] { return incompatibleSoftware_.RemoveApplications(CleanerInputs(), applications); });
 }
 
 CleanerSetup Installer::CleanerInputs() const {
@@ -90,18 +85,69 @@ bool Installer::ActivateProduct(ActivationMode mode) {
   });
 }
 
-bool Installer::ChangeProductIcons(const wchar_t*) {
-  return AtEdge(L"ChangeProductIcons", [&] { return Unavailable(L"ChangeProductIcons"); });
+bool Installer::ChangeProductIcons(const wchar_t* variant) {
+  return OnDeclarations(L"ChangeProductIcons", [&] { return ChangeIcons(variant); });
+}
+
+bool Installer::ChangeIcons(const wchar_t* variant) {
+  LogLine(sink_, kLogInfo, L"ChangeProductIcons entry point");
+  ScopedRegKey environment;
+  if (!CheckSuccess(sink_, environment.Open(HKEY_LOCAL_MACHINE, keys_[kProductEnvironmentKey].c_str(), KEY_READ),
+                    L"ChangeProductIcons: can't open environment key: 0x%08x"))
+    return false;
+  std::wstring root;
+  if (!CheckSuccess(sink_, environment.ReadString(L"ProductRoot", StringPolicy::kSzOnly, root),
+                    L"ChangeProductIcons: can't query ProductRoot value: 0x%08x"))
+    return false;
+  if (root.empty()) {
+    LogLine(sink_, kLogError, L"ChangeProductIcons: ProductRoot value is empty");
+    return false;
+  }
+  std::wstring type;
+  if (!ReadProductType(sink_, keys_, type)) {
+    LogLine(sink_, kLogError, L"ChangeProductIcons: can't query productType value");
+    return false;
+  }
+  if (type.empty()) {
+    LogLine(sink_, kLogError, L"ChangeProductIcons: productType value is empty");
+    return false;
+  }
+  std::wstring localization;
+  if (!CheckSuccess(sink_, environment.ReadString(L"Localization", StringPolicy::kSzOnly, localization),
+                    L"ChangeProductIcons: can't query localization value: 0x%08x"))
+    return false;
+  const std::wstring icon = ComputeIconPath(
+      root, localization, variant, IsSmallOfficeType(type),
+      [](const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; });
+  ProductShortcuts shortcuts = Shortcuts();
+  bool succeeded = true;
+  // The desktop's shortcut is tried after a failure of the start menu's.
+  if (!shortcuts.ChangeStartMenuMainShortcutIcon(icon)) {
+    LogLine(sink_, kLogError, L"ChangeProductIcons: can't change value Start Menu shortcut icon.");
+    succeeded = false;
+  }
+  if (!shortcuts.ChangeDesktopMainShortcutIcon(icon)) {
+    LogLine(sink_, kLogError, L"ChangeProductIcons: can't change value Desktop shortcut icon.");
+    succeeded = false;
+  }
+  return succeeded;
 }
 
 bool Installer::RemoveProductShortcuts() {
-  return AtEdge(L"RemoveProductShortcuts", [&] { return Unavailable(L"RemoveProductShortcuts"); });
+  return OnDeclarations(L"RemoveProductShortcuts", [&] {
+    // Small-office versions up to 6.2 made no toast shortcuts.
+    return Shortcuts().RemoveProductShortcuts(!IsSmallOfficeVersion(keys_));
+  });
 }
 
+bool Installer::ActivateStartMenu(const std::wstring& type) { return Shortcuts().ActivateStartMenu(type); }
+
+bool Installer::CreateDesktopShortcuts() { return Shortcuts().CreateDesktopShortcuts(); }
+
+ProductShortcuts Installer::Shortcuts() const { return ProductShortcuts({sink_, keys_, features_}); }
+
 bool Installer::DeactivateCurrentType() {
-  return OnDeclarations(L"DeactivateCurrentType", [&] {
-    return RunDeactivateCurrentType(*this, currentProductType_);
-  });
+  return OnDeclarations(L"DeactivateCurrentType", [&] { return RunDeactivateCurrentType(*this, currentProductType_); });
 }
 
 bool Installer::WriteProductType(const std::wstring& type) { return qvr::WriteProductType(sink_, keys_, type); }
@@ -123,14 +169,16 @@ bool Installer::DeactivateProfiles(const std::wstring& type) {
 
 // A plugin that fails to register does not stop the activation.
 bool Installer::RegisterPlugins(const std::wstring& type) {
-  plugins_.Apply(sink_, serviceLocator_, PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kRegister), features_, type,
+  plugins_.Apply(sink_, serviceLocator_,
+                 PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kRegister), features_, type,
                                            PluginDirection::kRegister),
                  PluginDirection::kRegister);
   return true;
 }
 
 bool Installer::UnregisterPlugins(const std::wstring& type) {
-  plugins_.Apply(sink_, serviceLocator_, PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kUnregister), features_, type,
+  plugins_.Apply(sink_, serviceLocator_,
+                 PluginRegistrations::Plan(plugins_.Commands(PluginDirection::kUnregister), features_, type,
                                            PluginDirection::kUnregister),
                  PluginDirection::kUnregister);
   return true;

@@ -4,6 +4,9 @@
 // call.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 #include "Custom_Actions/qvrinst/activation_sequences.h"
 #include "Custom_Actions/qvrinst/feature_model.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
@@ -13,10 +16,8 @@
 #include "activators/profiles.h"
 #include "activators/proto_handler_registrar.h"
 #include "activators/registry_values.h"
+#include "activators/shortcuts.h"
 #include "platform/product_info/common_reg_keys.h"
-
-#include <cstdint>
-#include <string>
 
 namespace qvr {
 
@@ -38,8 +39,8 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   bool ActivateProduct(ActivationMode mode) override;
   bool ChangeProductIcons(const wchar_t* variant) override;
   bool AlwaysSucceeds() noexcept override { return true; }
+  // These two are also steps of the sequences.
   bool RemoveProductShortcuts() override;
-  // Also the deactivation step of the sequences.
   bool DeactivateCurrentType() override;
   void SetServiceLocator(ServiceLocator* serviceLocator) noexcept override { serviceLocator_ = serviceLocator; }
 
@@ -57,6 +58,8 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   bool DeactivateRegistry(const std::wstring& type) override;
   bool RegisterProtoHandlers() override;
   bool UnRegisterProtoHandlers() override;
+  bool ActivateStartMenu(const std::wstring& type) override;
+  bool CreateDesktopShortcuts() override;
 
   // The sink that Initialize was given (null before).
   LogSink* GetLogSink() const { return sink_; }
@@ -83,9 +86,9 @@ class Installer final : public VersionedInstaller, private ActivationSteps {
   template <class Body>
   bool OnDeclarations(const wchar_t* operation, Body&& body) noexcept;
   CleanerSetup CleanerInputs() const;
-  // Writes "<operation>: not available in this build" and returns false.
-  bool Unavailable(const wchar_t* operation);
-
+  ProductShortcuts Shortcuts() const;
+  // ChangeProductIcons once the key paths are known.
+  bool ChangeIcons(const wchar_t* variant);
 
   LogSink* sink_ = nullptr;                   // not owned
   ServiceLocator* serviceLocator_ = nullptr;  // not owned

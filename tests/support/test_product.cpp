@@ -1,11 +1,11 @@
 #include "tests/support/test_product.h"
 
+#include <gtest/gtest.h>
+#include <shlwapi.h>
+
 #include "platform/util/scoped_reg_key.h"
 #include "tests/support/msi_session.h"
 #include "tests/support/test_files.h"
-
-#include <gtest/gtest.h>
-#include <shlwapi.h>
 
 namespace qvrtest {
 namespace {
@@ -46,8 +46,8 @@ void TestProduct::CreateKey(const std::wstring& relative) {
 }
 
 void TestProduct::CreateDeclarationKeys() {
-  for (const wchar_t* name : {L"features", L"profiles", L"drivers", L"ProtoHandlers", L"registry", L"Selfregs",
-                              L"Selfunregs"})
+  for (const wchar_t* name :
+       {L"features", L"profiles", L"drivers", L"ProtoHandlers", L"registry", L"Selfregs", L"Selfunregs", L"shortcuts"})
     CreateKey(std::wstring(L"Installer\\") + name);
 }
 

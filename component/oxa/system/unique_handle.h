@@ -75,15 +75,21 @@ inline void ReleaseLocalMemory(HLOCAL memory) noexcept { LocalFree(memory); }
 inline void CloseInstallerHandle(MSIHANDLE handle) noexcept { MsiCloseHandle(handle); }
 inline void DestroyFdiContext(HFDI context) noexcept { FDIDestroy(context); }
 inline void CloseServiceManagerHandle(SC_HANDLE handle) noexcept { CloseServiceHandle(handle); }
+template <class Interface>
+void ReleaseComInterface(Interface* pointer) noexcept {
+  pointer->Release();
+}
 
-using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;  // processes, threads, tokens
-using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;  // CreateFileW
-using FindHandle = UniqueHandle<InvalidValueHandleTraits<&CloseFindHandle>>;    // FindFirstFileW
-using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;  // RegOpenKeyExW, RegCreateKeyExW
-using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;          // LoadLibraryW, LoadLibraryExW
-using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;       // security descriptors
+using KernelHandle = UniqueHandle<HandleTraits<HANDLE, &CloseKernelHandle>>;           // processes, threads, tokens
+using FileHandle = UniqueHandle<InvalidValueHandleTraits<&CloseKernelHandle>>;         // CreateFileW
+using FindHandle = UniqueHandle<InvalidValueHandleTraits<&CloseFindHandle>>;           // FindFirstFileW
+using RegistryKeyHandle = UniqueHandle<HandleTraits<HKEY, &CloseRegistryKey>>;         // RegOpenKeyExW, RegCreateKeyExW
+using ModuleHandle = UniqueHandle<HandleTraits<HMODULE, &UnloadModule>>;               // LoadLibraryW, LoadLibraryExW
+using LocalMemory = UniqueHandle<HandleTraits<HLOCAL, &ReleaseLocalMemory>>;           // security descriptors
 using InstallerHandle = UniqueHandle<HandleTraits<MSIHANDLE, &CloseInstallerHandle>>;  // MsiCreateRecord
 using FdiContext = UniqueHandle<HandleTraits<HFDI, &DestroyFdiContext>>;                 // FDICreate (cabinet.dll)
 using ServiceHandle = UniqueHandle<HandleTraits<SC_HANDLE, &CloseServiceManagerHandle>>;  // OpenSCManagerW, OpenServiceW
+template <class Interface>  // CoCreateInstance, QueryInterface
+using ComPointer = UniqueHandle<HandleTraits<Interface*, &ReleaseComInterface<Interface>>>;
 
 }  // namespace oxa

@@ -28,6 +28,9 @@ class RecordingSteps final : public qvr::ActivationSteps {
   bool UnregisterPlugins(const std::wstring& type) override { return Call(L"UnregisterPlugins", type); }
   bool EnableDrivers(const std::wstring& type) override { return Call(L"EnableDrivers", type); }
   bool DisableDrivers(const std::wstring& type) override { return Call(L"DisableDrivers", type); }
+  bool ActivateStartMenu(const std::wstring& type) override { return Call(L"ActivateStartMenu", type); }
+  bool CreateDesktopShortcuts() override { return Call(L"CreateDesktopShortcuts", L""); }
+  bool RemoveProductShortcuts() override { return Call(L"RemoveProductShortcuts", L""); }
 
  private:
   bool Call(const std::wstring& name, const std::wstring& argument) {
@@ -72,49 +75,66 @@ TEST(ActivationSequences, StepsInOrderForEveryTypeModeAndFailure) {
        L"DeactivateProfiles(A) DeactivateCurrentType()"},
       // Without a new type the removal is best effort and keeps the profiles.
       {kActivate, L"A", L"", 63, L"DeactivateCurrentType", true, L"DeactivateCurrentType() WriteProductType()"},
-      // Each kind by its bit, the type stored last; shortcuts and unknown bits only store the type again.
+      // Each kind by its bit, the type stored last; unknown bits only store the type again.
       {kActivate, L"", L"B", 63, L"", true,
-       L"ActivateRegistry(B) ActivateEnvironment(B) RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) "
-       L"WriteProductType(B)"},
+       L"ActivateRegistry(B) ActivateEnvironment(B) ActivateStartMenu(B) CreateDesktopShortcuts() RegisterPlugins(B) "
+       L"RegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
       {kActivate, L"B", L"B", kEnvironment, L"", true, L"ActivateEnvironment(B) WriteProductType(B)"},
       {kActivate, L"B", L"B", kPlugins, L"", true, L"RegisterPlugins(B) WriteProductType(B)"},
       {kActivate, L"B", L"B", kProtocols, L"", true, L"RegisterProtoHandlers() WriteProductType(B)"},
       {kActivate, L"B", L"B", kProfiles, L"", true, L"ActivateProfiles(B) WriteProductType(B)"},
-      {kActivate, L"B", L"B", kShortcuts | 64, L"", true, L"WriteProductType(B)"},
+      {kActivate, L"B", L"B", 64, L"", true, L"WriteProductType(B)"},
+      // Shortcuts that cannot be copied do not end the activation.
+      {kActivate, L"B", L"B", kShortcuts, L"ActivateStartMenu", true,
+       L"ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B)"},
       // A failing kind ends the activation; N is stored only after a change.
       {kActivate, L"", L"B", kRegistry, L"ActivateEnvironment", false, L"ActivateRegistry(B) ActivateEnvironment(B)"},
       {kActivate, L"A", L"B", 63, L"ActivateRegistry", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) WriteProductType(B)"},
       {kActivate, L"A", L"B", 63, L"ActivateProfiles", false,
        L"DeactivateProfiles(A) DeactivateCurrentType() WriteProductType() ActivateRegistry(B) ActivateEnvironment(B) "
-       L"RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
+       L"ActivateStartMenu(B) CreateDesktopShortcuts() RegisterPlugins(B) RegisterProtoHandlers() ActivateProfiles(B) "
+       L"WriteProductType(B)"},
       // SwitchProductType: K's resources removed, N's created, its profiles first and N stored before its
-      // plugins; each failure ends it but the protocol handlers' removal.
+      // plugins; each failure ends it but those of the shortcuts and the protocol handlers' removal.
       {kSwitch, L"A", L"B", 0, L"", true,
-       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B) "
-       L"RegisterPlugins(B) EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
-      {kSwitch, L"A", L"B", 0, L"DisableDrivers", false, L"UnregisterPlugins(A) DisableDrivers(A)"},
-      {kSwitch, L"", L"B", 0, L"EnableDrivers", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) EnableDrivers(B)"},
-      {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false, L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() "
+       L"ActivateProfiles(B) ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B) RegisterPlugins(B) "
+       L"EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
+      {kSwitch, L"A", L"B", 0, L"DisableDrivers", false, L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A)"},
+      {kSwitch, L"A", L"B", 0, L"DeactivateRegistry", false,
+       L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A)"},
       {kSwitch, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
-       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
+      {kSwitch, L"A", L"", 0, L"RemoveProductShortcuts", true,
+       L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers()"},
       {kSwitch, L"A", L"B", 0, L"ActivateProfiles", false,
-       L"UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() ActivateProfiles(B) WriteProductType(B)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) DisableDrivers(A) DeactivateRegistry(A) UnRegisterProtoHandlers() "
+       L"ActivateProfiles(B) WriteProductType(B)"},
       {kSwitch, L"B", L"B", 0, L"ActivateProfiles", false,
-       L"UnregisterPlugins(B) DisableDrivers(B) DeactivateRegistry(B) UnRegisterProtoHandlers() ActivateProfiles(B)"},
-      {kSwitch, L"", L"B", 0, L"RegisterPlugins", false, L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(B) DisableDrivers(B) DeactivateRegistry(B) UnRegisterProtoHandlers() "
+       L"ActivateProfiles(B)"},
+      {kSwitch, L"", L"B", 0, L"CreateDesktopShortcuts", true,
+       L"ActivateProfiles(B) ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B) RegisterPlugins(B) "
+       L"EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
+      {kSwitch, L"", L"B", 0, L"EnableDrivers", false,
+       L"ActivateProfiles(B) ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B) RegisterPlugins(B) "
+       L"EnableDrivers(B)"},
       {kSwitch, L"", L"B", 0, L"ActivateEnvironment", false,
-       L"ActivateProfiles(B) WriteProductType(B) RegisterPlugins(B) EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) "
-       L"ActivateEnvironment(B)"},
+       L"ActivateProfiles(B) ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B) RegisterPlugins(B) "
+       L"EnableDrivers(B) RegisterProtoHandlers() ActivateRegistry(B) ActivateEnvironment(B)"},
+      {kSwitch, L"", L"B", 0, L"RegisterPlugins", false,
+       L"ActivateProfiles(B) ActivateStartMenu(B) CreateDesktopShortcuts() WriteProductType(B) RegisterPlugins(B)"},
       // DeactivateCurrentType: every step runs; the protocol handlers' result does not count; the type,
       // environment and profiles stay (the empty type: CustomActions in installer_test).
+      {kDeactivate, L"A", L"", 0, L"RemoveProductShortcuts", false,
+       L"RemoveProductShortcuts() UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
       {kDeactivate, L"A", L"", 0, L"UnregisterPlugins", false,
-       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
       {kDeactivate, L"A", L"", 0, L"UnRegisterProtoHandlers", true,
-       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
       {kDeactivate, L"A", L"", 0, L"DeactivateRegistry", false,
-       L"UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
+       L"RemoveProductShortcuts() UnregisterPlugins(A) UnRegisterProtoHandlers() DeactivateRegistry(A)"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(testing::Message() << "row of " << testing::PrintToString(row.calls));

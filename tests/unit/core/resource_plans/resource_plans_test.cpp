@@ -1,14 +1,18 @@
 // The plans of every kind of resource: which declarations the features
 // qualifying for a product type request, and the state each kind sets.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <tuple>
+#include <vector>
+
 #include "activators/environment.h"
+#include "activators/file_removal.h"
 #include "activators/plugins.h"
 #include "activators/profiles.h"
 #include "activators/registry_values.h"
-
-#include <gtest/gtest.h>
-
-#include <string>
-#include <tuple>
+#include "activators/shortcuts.h"
 
 namespace {
 
@@ -97,6 +101,77 @@ TEST(ResourcePlans, RegistryFlags) {
 TEST(ResourcePlans, EnvironmentDeclarationsOfTheType) {
   EXPECT_EQ(qvr::EnvironmentValues::Plan(L"vmobpc"), L"vmob");
   EXPECT_EQ(qvr::EnvironmentValues::Plan(L"vmobfs"), L"vmob");
+}
+
+// The desktop takes the secure-payments shortcut only while its feature is installed; names and paths that would
+// reach outside the folder they are meant for are refused.
+TEST(ResourcePlans, ShortcutNamesAndPaths) {
+  using qvr::ProductShortcuts;
+  using Names = qvr::StringVector;
+  const Names launch{L"LaunchShortcutName"};
+  const Names both{L"LaunchShortcutName", L"PayGuardShortcutName"};
+  EXPECT_EQ(ProductShortcuts::DesktopNames({{L"PayGuardFeature", Feature(L"", L"")}}), both);
+  EXPECT_EQ(ProductShortcuts::DesktopNames({{L"PayGuardFeature", Feature(L"", L"", false)}}), launch);
+  EXPECT_EQ(ProductShortcuts::DesktopNames(Features()), launch);
+  EXPECT_EQ(ProductShortcuts::StartMenuNames(), launch);
+
+  for (const wchar_t* name : {L"QVR 21", L"..x", L"a.b"}) EXPECT_TRUE(ProductShortcuts::IsPlainFileName(name)) << name;
+  for (const wchar_t* name : {L"", L".", L"..", L"..\\Startup\\x", L"a/b", L"C:x", L"x:stream", L"*", L"a\tb"})
+    EXPECT_FALSE(ProductShortcuts::IsPlainFileName(name)) << name;
+
+  const std::wstring profile = L"C:\\Users\\Bob";
+  for (const wchar_t* path : {L"C:\\Users\\Bob\\AppData\\Toast.lnk", L"c:\\users\\BOB\\t.LNK"})
+    EXPECT_TRUE(ProductShortcuts::IsShortcutBelow(path, profile + L"\\")) << path;
+  for (const wchar_t* path : {L"C:\\Users\\Bob\\..\\Alice\\t.lnk", L"C:\\Users\\Bobby\\t.lnk", L"C:\\Users\\Bob\\.lnk",
+                              L"C:\\Users\\Bob\\t.exe", L"C:\\Users\\Bob\\t.lnk:s.lnk", L"Users\\Bob\\t.lnk",
+                              L"\\\\server\\Users\\Bob\\t.lnk", L"C:\\Users\\Bob\\.\\t.lnk"})
+    EXPECT_FALSE(ProductShortcuts::IsShortcutBelow(path, profile)) << testing::PrintToString(path);
+}
+
+// Deletions answer in turn (the last answer repeats); the calls are recorded as D (delete), W (wait) and S<flags>.
+class ScriptedFiles final : public qvr::FileOperations {
+ public:
+  ScriptedFiles(std::vector<std::uint32_t> answers, std::uint32_t scheduled) : answers(answers), scheduled(scheduled) {}
+  std::uint32_t Delete(const std::wstring&) override {
+    calls += "D";
+    return answers[std::min(deletes++, answers.size() - 1)];
+  }
+  std::uint32_t ScheduleDeletionAtRestart(const std::wstring&, std::uint32_t flags) override {
+    calls += "S" + std::to_string(flags);
+    return scheduled;
+  }
+  void WaitBeforeRetry() override { calls += "W"; }
+  std::vector<std::uint32_t> answers;
+  std::uint32_t scheduled;
+  std::size_t deletes = 0;
+  std::string calls;
+};
+
+TEST(ResourcePlans, FileRemovalAttempts) {
+  const struct {
+    qvr::RemovalPolicy policy;
+    std::vector<std::uint32_t> answers;
+    std::uint32_t scheduleAnswer;
+    const char* calls;
+    qvr::RemovalOutcome outcome;
+    bool gone;
+  } cases[] = {
+      {qvr::kRetriedRemoval, {0}, 0, "D", {0, 0}, true},
+      {qvr::kRetriedRemoval, {32, 5, 0}, 0, "DWDWD", {0, 0}, true},
+      {qvr::kRetriedRemoval, {32}, 0, "DWDWDWDWDWDS4", {32, 0}, true},
+      {qvr::kRetriedRemoval, {5}, 87, "DWDWDWDWDWDS4", {5, 87}, false},
+      {qvr::kRetriedRemoval, {2}, 87, "D", {2, 0}, true},
+      {qvr::kRetriedRemoval, {32, 3}, 87, "DWD", {3, 0}, true},
+      {qvr::kRetriedRemoval, {1392}, 0, "DS4", {1392, 0}, true},
+      {qvr::kSingleRemoval, {32}, 0, "DS5", {32, 0}, true},
+  };
+  for (const auto& c : cases) {
+    ScriptedFiles files(c.answers, c.scheduleAnswer);
+    const qvr::RemovalOutcome outcome = qvr::RemoveFile(files, L"C:\\x.lnk", c.policy);
+    EXPECT_EQ(files.calls, c.calls);
+    EXPECT_EQ(outcome, c.outcome) << c.calls;
+    EXPECT_EQ(outcome.Gone(), c.gone) << c.calls;
+  }
 }
 
 }  // namespace

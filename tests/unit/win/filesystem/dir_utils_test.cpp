@@ -6,9 +6,9 @@
 
 #include "component/oxa/system/file/detail/filesystem_impl.h"
 #include "component/oxa/system/unique_handle.h"
+#include "tests/support/pending_renames.h"
 #include "tests/support/test_files.h"
 #include "tests/support/unix_links.h"
-#include "tests/unit/win/filesystem/pending_renames.h"
 
 namespace {
 

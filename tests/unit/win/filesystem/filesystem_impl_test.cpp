@@ -4,8 +4,8 @@
 
 #include <vector>
 
+#include "tests/support/pending_renames.h"
 #include "tests/support/test_files.h"
-#include "tests/unit/win/filesystem/pending_renames.h"
 
 namespace {
 

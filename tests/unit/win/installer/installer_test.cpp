@@ -162,8 +162,8 @@ TEST(VersionedInstallerFactory, VersionsAndArguments) {
   }
 }
 
-// Without the product's key paths every path would name the root of HKLM: the operations on declarations refuse. The
-// operations not part of this build yet fail whatever was read; the cleaner's leave the host's lists alone.
+// Without the product's key paths every path would name the root of HKLM: the operations on declarations refuse; the
+// cleaner's leave the host's lists alone.
 TEST(VersionedInstaller, OperationsThatRefuse) {
   QvrinstModule module;
   qvr::VersionedInstaller* installer = nullptr;
@@ -199,8 +199,8 @@ TEST(VersionedInstaller, OperationsThatRefuse) {
   EXPECT_EQ(applications, &names);
   EXPECT_FALSE(names.released);
 
-  const std::wstring unavailable = L": not available in this build";
-  expectRefused(installer->RemoveProductShortcuts(), L"RemoveProductShortcuts" + unavailable);
+  expectRefused(installer->RemoveProductShortcuts(), L"RemoveProductShortcuts" + noKeys);
+  expectRefused(installer->ChangeProductIcons(L"dark"), L"ChangeProductIcons" + noKeys);
 
   EXPECT_TRUE(installer->AlwaysSucceeds());
   EXPECT_TRUE(sink.lines.empty());

@@ -1,4 +1,4 @@
-#include "tests/unit/win/filesystem/pending_renames.h"
+#include "tests/support/pending_renames.h"
 
 #include <algorithm>
 #include <cwchar>

@@ -1,0 +1,32 @@
+// The record of a failed check that the operation survives: traced at level
+// 300 at the check's fixed position, and the operation goes on.
+#pragma once
+
+#include <string_view>
+
+#include "component/oxa/exception/check_sites.h"
+#include "component/oxa/trace/tracer.h"
+
+namespace oxa {
+
+// Writes "<file>:<line>(<expression>),(OXA_SUCCEEDED(_result)) failed:
+// result = 0x%08x (<text>)" and then what the caller streams in (its
+// message, without a separator); committed when the statement ends:
+//   oxa::FailedCheckRecord(tracer, oxa::CheckSite::kProfileOpen, "...", code) << "Failed to open " << name;
+class FailedCheckRecord {
+ public:
+  FailedCheckRecord(ITracer* tracer, CheckSite site, std::string_view expression, ResultCode code) noexcept;
+  FailedCheckRecord(const FailedCheckRecord&) = delete;
+  FailedCheckRecord& operator=(const FailedCheckRecord&) = delete;
+
+  template <class T>
+  FailedCheckRecord& operator<<(const T& item) noexcept {
+    record_ << item;
+    return *this;
+  }
+
+ private:
+  TraceRecord record_;
+};
+
+}  // namespace oxa
