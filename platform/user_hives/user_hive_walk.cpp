@@ -8,7 +8,19 @@
 namespace qvr {
 namespace {
 
-// Visits a hive that this walk loaded, and unloads it whether the step ran or not.
+// A hive this walk loaded, unloaded when the visit ends, whatever way it ends.
+class LoadedUserHive {
+ public:
+  explicit LoadedUserHive(const std::wstring& sid) : sid_(sid) {}
+  ~LoadedUserHive() { RegUnLoadKeyW(HKEY_USERS, sid_.c_str()); }
+  LoadedUserHive(const LoadedUserHive&) = delete;
+  LoadedUserHive& operator=(const LoadedUserHive&) = delete;
+
+ private:
+  const std::wstring& sid_;
+};
+
+// Loads the hive of a user who is not logged on for the step.
 void VisitLoadedHive(oxa::ITracer* tracer, const std::wstring& sid, const UserProfile& profile,
                      const UserHiveStep& step) {
   if (const LONG loaded = RegLoadKeyW(HKEY_USERS, sid.c_str(), profile.hiveFile.c_str()); loaded != ERROR_SUCCESS) {
@@ -16,17 +28,15 @@ void VisitLoadedHive(oxa::ITracer* tracer, const std::wstring& sid, const UserPr
         << "Profile hive " << sid << " load failed, err: " << oxa::TraceResult(oxa::ResultFromWin32Error(loaded));
     return;
   }
-  {
-    ScopedRegKey root;
-    if (const LONG opened = root.Open(HKEY_USERS, sid.c_str(), KEY_READ); opened != ERROR_SUCCESS) {
-      OXA_TRACE_TO(tracer, oxa::kTraceError)
-          << "Profile root key " << sid << " open failed, err: " << oxa::TraceResult(oxa::ResultFromWin32Error(opened));
-    } else {
-      OXA_TRACE_TO(tracer, oxa::kTraceInfo) << "Use profile " << sid;
-      step(root, sid, profile);
-    }
+  const LoadedUserHive hive(sid);
+  ScopedRegKey root;  // closed before the hive is unloaded
+  if (const LONG opened = root.Open(HKEY_USERS, sid.c_str(), KEY_READ); opened != ERROR_SUCCESS) {
+    OXA_TRACE_TO(tracer, oxa::kTraceError)
+        << "Profile root key " << sid << " open failed, err: " << oxa::TraceResult(oxa::ResultFromWin32Error(opened));
+    return;
   }
-  RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+  OXA_TRACE_TO(tracer, oxa::kTraceInfo) << "Use profile " << sid;
+  step(root, sid, profile);
 }
 
 }  // namespace
