@@ -347,7 +347,8 @@ table() {
 @ 52 platform/user_hives/user_hive_walk.cpp
 = a hive loaded for its step stays loaded
 ? UserHives
--   RegUnLoadKeyW(HKEY_USERS, sid.c_str());
+-   ~LoadedUserHive() { RegUnLoadKeyW(HKEY_USERS, sid_.c_str()); }
++   ~LoadedUserHive() {}
 
 @ 53 platform/util/windows/com_apartment.cpp
 = a thread in another apartment is uninitialised as if the scope had entered one
