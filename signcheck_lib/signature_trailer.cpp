@@ -22,7 +22,7 @@ constexpr std::uint16_t kPe32PlusMagic = 0x20b;
 constexpr std::size_t kPe32DirectoriesOffset = 96;
 constexpr std::size_t kPe32PlusDirectoriesOffset = 112;
 constexpr std::size_t kSecurityDirectory = 4;
-constexpr std::size_t kDirectoryEntrySize = 8;
+constexpr std::size_t kDirectoryEntrySize = kCertificateEntrySize;
 
 }  // namespace
 

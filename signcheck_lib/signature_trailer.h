@@ -39,6 +39,8 @@ struct SignedParts {
 // image and signature are empty unless the status is kFound.
 SignedParts SplitSignatureTrailer(std::span<const std::uint8_t> file, std::string_view magic);
 
+inline constexpr std::size_t kCertificateEntrySize = 8;
+
 struct EmbeddedParts {
   bool found = false;
   std::span<const std::uint8_t> image;  // the bytes before the certificate table

@@ -78,20 +78,17 @@ oxa::ResultCode CompareMessageDigest(HCRYPTMSG message, const CRYPT_ATTRIBUTES& 
   return same ? oxa::rc::Ok : oxa::rc::InvalidSignature;
 }
 
-// `signature` over the concatenated `content` parts, by the root.
-oxa::ResultCode VerifyDetached(const PxsContext& context, std::span<const Bytes> content, Bytes signature,
-                               std::uint32_t& flags) {
+// `signature` over `content`, by the root.
+oxa::ResultCode VerifyDetached(const PxsContext& context, Bytes content, Bytes signature, std::uint32_t& flags) {
   const oxa::CryptMessage message(CryptMsgOpenToDecode(kEncoding, CMSG_DETACHED_FLAG, 0, 0, nullptr, nullptr));
   if (!message) return LastError(oxa::rc::Unexpected);
   if (!CryptMsgUpdate(message.Get(), signature.data(), static_cast<DWORD>(signature.size()), TRUE)) {
     return LastError(oxa::rc::InvalidSignature);
   }
   flags |= qvr::kPxsSignatureFound;
-  for (std::size_t i = 0; i < content.size(); ++i) {
-    if (!CryptMsgUpdate(message.Get(), content[i].data(), static_cast<DWORD>(content[i].size()),
-                        i + 1 == content.size())) {
-      return LastError(oxa::rc::InvalidSignature);
-    }
+  // In one final update: Wine's crypt32 refuses detached content in parts.
+  if (!CryptMsgUpdate(message.Get(), content.data(), static_cast<DWORD>(content.size()), TRUE)) {
+    return LastError(oxa::rc::InvalidSignature);
   }
 
   const std::vector<std::uint8_t> signerBytes = ReadParam(message.Get(), CMSG_SIGNER_CERT_INFO_PARAM);
@@ -170,8 +167,7 @@ __declspec(dllexport) std::int32_t __cdecl PxsCheckFile(PxsContext* context, con
     const qvr::SignedParts parts = qvr::SplitSignatureTrailer(
         BytesOf(file, size), std::string_view(static_cast<const char*>(marker), markerSize));
     if (parts.status != qvr::TrailerStatus::kFound) return oxa::rc::NotFound;
-    const Bytes content[] = {parts.image};
-    return VerifyDetached(root, content, parts.signature, found);
+    return VerifyDetached(root, parts.image, parts.signature, found);
   });
 }
 
@@ -183,10 +179,9 @@ __declspec(dllexport) std::int32_t __cdecl PxsCheckExecutable(PxsContext* contex
     const qvr::EmbeddedParts parts = qvr::SplitEmbeddedSignature(BytesOf(file, size));
     if (!parts.found) return oxa::rc::NotFound;
     // The image with its certificate table's directory entry as zeros.
-    static constexpr std::uint8_t kEmptyEntry[8] = {};
-    const Bytes content[] = {parts.image.first(parts.directoryEntry), kEmptyEntry,
-                             parts.image.subspan(parts.directoryEntry + sizeof kEmptyEntry)};
-    return VerifyDetached(root, content, BytesOf(signature, signatureSize), found);
+    std::vector<std::uint8_t> image(parts.image.begin(), parts.image.end());
+    std::fill_n(image.begin() + static_cast<std::ptrdiff_t>(parts.directoryEntry), qvr::kCertificateEntrySize, 0);
+    return VerifyDetached(root, image, BytesOf(signature, signatureSize), found);
   });
 }
 
