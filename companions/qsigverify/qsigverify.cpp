@@ -26,6 +26,9 @@ constexpr std::size_t kSignatureSize = 2 * kCoordinateSize;
 constexpr std::size_t kDigestSize = 32;
 // STATUS_INVALID_SIGNATURE: the signature does not verify.
 constexpr NTSTATUS kInvalidSignature = static_cast<NTSTATUS>(0xC000A000u);
+// The signing tool writes the key container's header as these 8 bytes, in
+// both builds.
+static_assert(sizeof(BCRYPT_ECCKEY_BLOB) == 8);
 constexpr std::size_t kKeySize = sizeof qvr::kQsigKeyTag + sizeof(BCRYPT_ECCKEY_BLOB) + 2 * kCoordinateSize;
 
 // The algorithm providers, open from QsigInitialize to the last
