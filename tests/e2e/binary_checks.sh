@@ -60,7 +60,7 @@ check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
     PxsInitializeLibrary PxsUninitializeLibrary
   [ -f "$qsig" ] && check_exports "$qsig" "$2objdump" QsigAddHashingProp QsigAddKeyRegistry QsigCheck QsigCreateList \
     QsigDestroyList QsigInitialize QsigLoadRegistries QsigPrepareTarget QsigResetList QsigUninitialize
-  [ -f "$module" ] && ! "$2strings" -el "$module" | grep -qxF QSIG_KEY && fail "$module: no QSIG_KEY resources"
+  [ -f "$module" ] && [ "$("$2strings" -el "$module" | grep -cxF QSIG_KEY)" -eq 0 ] && fail "$module: no QSIG_KEY resources"
   [ -f "$identity" ] && [ "$(tail -c 8 "$identity")" != QVRPXS01 ] && fail "$identity: not signed (no PXS trailer)"
   [ -f "$cleaner" ] && check_exports "$cleaner" "$2objdump" EnumCompetitorSoftwareFromMemA \
     RemoveCompetitorSoftwareFromMemExtA SetExternalTraceCallbackA
