@@ -117,8 +117,8 @@ bool Check(oxa::ITracer* tracer, const CheckedFile& file, const KeyBlob& keyA, c
   }
   const QsigLibraryUse qsig;
   if (!qsig.IsValid()) {
-    oxa::FailedCheckRecord(tracer, CheckSite::kQsigLibrary, "qsig.IsValid()") << kTag
-                                                                               << "Can not initialize QSIG library";
+    oxa::FailedCheckRecord(tracer, CheckSite::kQsigLibrary, "qsig.IsValid()")
+        << kTag << "Can not initialize QSIG library";
     return false;
   }
   const QsigFunctions& library = qsig.Functions();

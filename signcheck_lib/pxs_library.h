@@ -10,10 +10,10 @@
 
 namespace qvr {
 
-inline constexpr std::uint32_t kPxsSignatureFound = 0x1;     // a PKCS#7 signature was found and decoded
-inline constexpr std::uint32_t kPxsSignedAttributes = 0x2;   // it carries signed attributes
-inline constexpr std::uint32_t kPxsSignerIsRoot = 0x4;       // its signer is the trusted root
-inline constexpr std::uint32_t kPxsContentIntact = 0x8;      // it verifies over the content
+inline constexpr std::uint32_t kPxsSignatureFound = 0x1;    // a PKCS#7 signature was found and decoded
+inline constexpr std::uint32_t kPxsSignedAttributes = 0x2;  // it carries signed attributes
+inline constexpr std::uint32_t kPxsSignerIsRoot = 0x4;      // its signer is the trusted root
+inline constexpr std::uint32_t kPxsContentIntact = 0x8;     // it verifies over the content
 
 struct PxsContext;
 

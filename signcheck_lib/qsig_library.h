@@ -21,12 +21,12 @@ inline constexpr std::uint32_t kQsigFileCorrupted = 0xe9ba5771u;
 inline constexpr std::uint32_t kQsigBadArgument = 0xe9ba5772u;
 inline constexpr std::uint32_t kQsigNotInitialized = 0xe9ba5773u;
 inline constexpr std::uint32_t kQsigOutOfMemory = 0xe9ba5774u;
-inline constexpr std::uint32_t kQsigBadKeyRegistry = 0xe9ba5775u;   // a key that is not a QSIG root key
-inline constexpr std::uint32_t kQsigNoKeys = 0xe9ba5776u;           // checked before keys were loaded
-inline constexpr std::uint32_t kQsigNoTarget = 0xe9ba5777u;         // checked without a prepared target
-inline constexpr std::uint32_t kQsigNoHashingProp = 0xe9ba5778u;    // checked without a hashing property
-inline constexpr std::uint32_t kQsigBadSignature = 0xe9ba5779u;     // no loaded key verifies the target
-inline constexpr std::uint32_t kQsigCryptoFailure = 0xe9ba577au;    // the platform's cryptography failed
+inline constexpr std::uint32_t kQsigBadKeyRegistry = 0xe9ba5775u;  // a key that is not a QSIG root key
+inline constexpr std::uint32_t kQsigNoKeys = 0xe9ba5776u;          // checked before keys were loaded
+inline constexpr std::uint32_t kQsigNoTarget = 0xe9ba5777u;        // checked without a prepared target
+inline constexpr std::uint32_t kQsigNoHashingProp = 0xe9ba5778u;   // checked without a hashing property
+inline constexpr std::uint32_t kQsigBadSignature = 0xe9ba5779u;    // no loaded key verifies the target
+inline constexpr std::uint32_t kQsigCryptoFailure = 0xe9ba577au;   // the platform's cryptography failed
 
 // A root key: this tag, then a BCRYPT_ECCPUBLIC_BLOB of an ECDSA P-256 key.
 inline constexpr char kQsigKeyTag[4] = {'Q', 'S', 'K', '1'};

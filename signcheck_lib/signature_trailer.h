@@ -24,9 +24,9 @@ inline constexpr std::string_view kPxsTrailerMagic = "QVRPXS01";
 
 enum class TrailerStatus {
   kFound,
-  kTooShort,     // shorter than the fixed part of a trailer
-  kNoMagic,      // the file does not end in `magic`
-  kBadLength,    // the signature length points outside the file, or is 0
+  kTooShort,   // shorter than the fixed part of a trailer
+  kNoMagic,    // the file does not end in `magic`
+  kBadLength,  // the signature length points outside the file, or is 0
 };
 
 struct SignedParts {

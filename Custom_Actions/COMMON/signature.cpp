@@ -31,9 +31,8 @@ constexpr DWORD kLongestPath = 32768;
 
 bool EndsWithExe(const std::wstring& path) {
   constexpr std::wstring_view kExe = L".exe";
-  return path.size() >= kExe.size() &&
-         std::equal(kExe.begin(), kExe.end(), path.end() - kExe.size(),
-                    [](wchar_t a, wchar_t b) { return a == std::towlower(b); });
+  return path.size() >= kExe.size() && std::equal(kExe.begin(), kExe.end(), path.end() - kExe.size(),
+                                                  [](wchar_t a, wchar_t b) { return a == std::towlower(b); });
 }
 
 std::wstring ResolveLibraryPath(const std::wstring& path) {
@@ -135,8 +134,9 @@ class PxsRoot {
 bool ReadCheckedFile(const CheckedFile& file, std::vector<std::uint8_t>& fileBuff) {
   const DWORD error = file_helpers::ReadFileToBuff(file.handle, fileBuff);
   if (error == 0) return true;
-  oxa::FailedCheckRecord(oxa::GetCurrentTracer(), CheckSite::kPxsReadFile, "file_helpers::ReadFileToBuff(file, fileBuff)",
-                         "((0L) == _result)", static_cast<oxa::ResultCode>(error));
+  oxa::FailedCheckRecord(oxa::GetCurrentTracer(), CheckSite::kPxsReadFile,
+                         "file_helpers::ReadFileToBuff(file, fileBuff)", "((0L) == _result)",
+                         static_cast<oxa::ResultCode>(error));
   return false;
 }
 
@@ -201,8 +201,8 @@ bool NoThrow(Check check) noexcept {
 
 bool LoadLibraryAndCheckSignature(const std::wstring& path, oxa::ModuleHandle& module) {
   const std::wstring resolved = ResolveLibraryPath(path);
-  const oxa::FileHandle file(
-      CreateFileW(resolved.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  const oxa::FileHandle file(CreateFileW(resolved.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     const DWORD error = GetLastError();
     if (error != 0) ThrowLoadFailed(error);
@@ -260,8 +260,8 @@ bool CheckPxsSignatureOfExe(const CheckedFile& file) {
     std::vector<std::uint8_t> fileBuff;
     if (!ReadCheckedFile(file, fileBuff)) return false;
     std::uint32_t flags = 0;
-    const std::int32_t status = library->Functions().checkExecutable(
-        root.Get(), fileBuff.data(), fileBuff.size(), signature.data(), signature.size(), &flags);
+    const std::int32_t status = library->Functions().checkExecutable(root.Get(), fileBuff.data(), fileBuff.size(),
+                                                                     signature.data(), signature.size(), &flags);
     return PxsResult(status, flags);
   });
 }
@@ -287,8 +287,10 @@ bool CheckQsigSignature(const CheckedFile& file) {
   return NoThrow([&] {
     std::vector<KeyBlob> keys;
     const bool loaded = LoadQsigKeysFromRes({kQsigRootKeyA, kQsigRootKeyB}, keys);
-    const auto rootA = std::find_if(keys.begin(), keys.end(), [](const KeyBlob& key) { return key.id == kQsigRootKeyA; });
-    const auto rootB = std::find_if(keys.begin(), keys.end(), [](const KeyBlob& key) { return key.id != kQsigRootKeyA; });
+    const auto rootA =
+        std::find_if(keys.begin(), keys.end(), [](const KeyBlob& key) { return key.id == kQsigRootKeyA; });
+    const auto rootB =
+        std::find_if(keys.begin(), keys.end(), [](const KeyBlob& key) { return key.id != kQsigRootKeyA; });
     if (!loaded || rootA == keys.end() || rootB == keys.end()) {
       OXA_TRACE(oxa::kTraceNotice) << "No valid qsig roots loaded";
       return false;

@@ -46,10 +46,10 @@
 #include <vector>
 
 #include "component/oxa/exception/exception.h"
-#include "component/oxa/system/module_file.h"
-#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/result_code.h"
 #include "component/oxa/system/file/path.h"
+#include "component/oxa/system/module_file.h"
+#include "component/oxa/system/unique_handle.h"
 #include "platform/product_info/product_info_record.h"
 
 namespace {
@@ -213,12 +213,11 @@ oxa::ResultCode ReadSettings(Settings& settings) {
   if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
   std::wstring text;
   if (!utf8.empty()) {
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     if (length == 0) return oxa::rc::InvalidArgument;
     text.resize(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                        length);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
   }
   return ParseSettings(text, settings) ? oxa::rc::Ok : oxa::rc::InvalidArgument;
 }

@@ -56,14 +56,14 @@ std::vector<std::uint8_t> ReadParam(HCRYPTMSG message, DWORD type) {
 // signature over the attributes; Wine's also passes a changed content then,
 // so the comparison is made here whoever's crypt32 runs.
 oxa::ResultCode CompareMessageDigest(HCRYPTMSG message, const CRYPT_ATTRIBUTES& attributes) {
-  const auto found = std::find_if(attributes.rgAttr, attributes.rgAttr + attributes.cAttr,
-                                  [](const CRYPT_ATTRIBUTE& attribute) {
-                                    return std::string_view(attribute.pszObjId) == szOID_PKCS_9_MESSAGE_DIGEST;
-                                  });
+  const auto found =
+      std::find_if(attributes.rgAttr, attributes.rgAttr + attributes.cAttr, [](const CRYPT_ATTRIBUTE& attribute) {
+        return std::string_view(attribute.pszObjId) == szOID_PKCS_9_MESSAGE_DIGEST;
+      });
   if (found == attributes.rgAttr + attributes.cAttr || found->cValue != 1) return oxa::rc::InvalidSignature;
   DWORD size = 0;
-  if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData, 0,
-                         nullptr, &size)) {
+  if (!CryptDecodeObject(kEncoding, X509_OCTET_STRING, found->rgValue[0].pbData, found->rgValue[0].cbData, 0, nullptr,
+                         &size)) {
     return oxa::rc::InvalidSignature;
   }
   std::vector<std::uint8_t> decoded(size);
@@ -144,8 +144,8 @@ __declspec(dllexport) std::int32_t __cdecl PxsInitializeLibrary() {
 
 __declspec(dllexport) void __cdecl PxsUninitializeLibrary() { g_initialized = false; }
 
-__declspec(dllexport) std::int32_t __cdecl PxsCreateContext(const void* root, std::uint32_t size,
-                                                            PxsContext** context) {
+__declspec(dllexport) std::int32_t
+    __cdecl PxsCreateContext(const void* root, std::uint32_t size, PxsContext** context) {
   if (!context) return oxa::rc::InvalidArgument;
   *context = nullptr;
   if (!root || size == 0) return oxa::rc::InvalidArgument;
@@ -159,21 +159,21 @@ __declspec(dllexport) std::int32_t __cdecl PxsCreateContext(const void* root, st
 
 __declspec(dllexport) void __cdecl PxsDestroyContext(PxsContext* context) { delete context; }
 
-__declspec(dllexport) std::int32_t __cdecl PxsCheckFile(PxsContext* context, const void* file, std::uint32_t size,
-                                                        const void* marker, std::uint32_t markerSize,
-                                                        std::uint32_t* flags) {
+__declspec(dllexport) std::int32_t
+    __cdecl PxsCheckFile(PxsContext* context, const void* file, std::uint32_t size, const void* marker,
+                         std::uint32_t markerSize, std::uint32_t* flags) {
   return Checked(context, flags, [&](const PxsContext& root, std::uint32_t& found) {
     if ((!file && size != 0) || !marker) return oxa::rc::InvalidArgument;
-    const qvr::SignedParts parts = qvr::SplitSignatureTrailer(
-        BytesOf(file, size), std::string_view(static_cast<const char*>(marker), markerSize));
+    const qvr::SignedParts parts =
+        qvr::SplitSignatureTrailer(BytesOf(file, size), std::string_view(static_cast<const char*>(marker), markerSize));
     if (parts.status != qvr::TrailerStatus::kFound) return oxa::rc::NotFound;
     return VerifyDetached(root, parts.image, parts.signature, found);
   });
 }
 
-__declspec(dllexport) std::int32_t __cdecl PxsCheckExecutable(PxsContext* context, const void* file,
-                                                              std::uint32_t size, const void* signature,
-                                                              std::uint32_t signatureSize, std::uint32_t* flags) {
+__declspec(dllexport) std::int32_t
+    __cdecl PxsCheckExecutable(PxsContext* context, const void* file, std::uint32_t size, const void* signature,
+                               std::uint32_t signatureSize, std::uint32_t* flags) {
   return Checked(context, flags, [&](const PxsContext& root, std::uint32_t& found) {
     if ((!file && size != 0) || !signature || signatureSize == 0) return oxa::rc::InvalidArgument;
     const qvr::EmbeddedParts parts = qvr::SplitEmbeddedSignature(BytesOf(file, size));

@@ -69,10 +69,9 @@ std::uint32_t ImportKey(const std::vector<std::uint8_t>& registry, oxa::CryptoKe
     return qvr::kQsigBadKeyRegistry;
   }
   // The key blob is taken as it stands: bcrypt refuses a point off the curve.
-  const NTSTATUS status = BCryptImportKeyPair(
-      g_providers.ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Receive(),
-      const_cast<PUCHAR>(registry.data() + sizeof qvr::kQsigKeyTag),
-      static_cast<ULONG>(registry.size() - sizeof qvr::kQsigKeyTag), 0);
+  const NTSTATUS status = BCryptImportKeyPair(g_providers.ecdsa.Get(), nullptr, BCRYPT_ECCPUBLIC_BLOB, key.Receive(),
+                                              const_cast<PUCHAR>(registry.data() + sizeof qvr::kQsigKeyTag),
+                                              static_cast<ULONG>(registry.size() - sizeof qvr::kQsigKeyTag), 0);
   return BCRYPT_SUCCESS(status) ? qvr::kQsigSucceeded : qvr::kQsigBadKeyRegistry;
 }
 

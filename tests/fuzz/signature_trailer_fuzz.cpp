@@ -15,14 +15,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       if (!parts.image.empty() || !parts.signature.empty()) __builtin_trap();
       continue;
     }
-    if (parts.image.data() != data || parts.signature.data() != data + parts.image.size() ||
-        parts.signature.empty() || parts.image.size() + parts.signature.size() + qvr::kTrailerFixedSize != size)
+    if (parts.image.data() != data || parts.signature.data() != data + parts.image.size() || parts.signature.empty() ||
+        parts.image.size() + parts.signature.size() + qvr::kTrailerFixedSize != size)
       __builtin_trap();
   }
   const qvr::EmbeddedParts embedded = qvr::SplitEmbeddedSignature(file);
-  if (embedded.found && (embedded.image.data() != data || embedded.image.size() >= size ||
-                         embedded.image.size() % 8 != 0 ||
-                         embedded.directoryEntry + qvr::kCertificateEntrySize > embedded.image.size()))
+  if (embedded.found &&
+      (embedded.image.data() != data || embedded.image.size() >= size || embedded.image.size() % 8 != 0 ||
+       embedded.directoryEntry + qvr::kCertificateEntrySize > embedded.image.size()))
     __builtin_trap();
   return 0;
 }

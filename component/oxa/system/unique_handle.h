@@ -78,9 +78,9 @@ inline void CloseCertificateStore(HCERTSTORE store) noexcept { CertCloseStore(st
 inline void FreeCertificate(PCCERT_CONTEXT certificate) noexcept { CertFreeCertificateContext(certificate); }
 
 using AlgorithmProvider = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>>;  // BCryptOpen...
-using CryptoKey = UniqueHandle<HandleTraits<BCRYPT_KEY_HANDLE, &DestroyCryptoKey>>;      // BCryptImportKeyPair
-using CryptoHash = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, &DestroyCryptoHash>>;   // BCryptCreateHash
-using CryptMessage = UniqueHandle<HandleTraits<HCRYPTMSG, &CloseCryptMessage>>;          // CryptMsgOpenToDecode
+using CryptoKey = UniqueHandle<HandleTraits<BCRYPT_KEY_HANDLE, &DestroyCryptoKey>>;       // BCryptImportKeyPair
+using CryptoHash = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, &DestroyCryptoHash>>;    // BCryptCreateHash
+using CryptMessage = UniqueHandle<HandleTraits<HCRYPTMSG, &CloseCryptMessage>>;           // CryptMsgOpenToDecode
 using CertificateStore = UniqueHandle<HandleTraits<HCERTSTORE, &CloseCertificateStore>>;  // CryptQueryObject
 using Certificate = UniqueHandle<HandleTraits<PCCERT_CONTEXT, &FreeCertificate>>;  // CertCreateCertificateContext
 

@@ -1,10 +1,10 @@
 // Where a signature sits: the trailer of the attached schemes and an executable's certificate table.
+#include "signcheck_lib/signature_trailer.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <string>
-
-#include "signcheck_lib/signature_trailer.h"
 
 namespace {
 

@@ -179,7 +179,7 @@ TEST(LoadProductInfo, FailuresRaiseFrameworkErrorsAndAreNotCached) {
   EXPECT_EQ(KeyOf(searchedLibrary), L"Software\\Searched");
   EXPECT_EQ(searched.CallCount(), 2);
   EXPECT_THAT(CacheRecords(tracer), ElementsAre(NeedToLoad(L"product_info.dll"), NeedToLoad(L"product_info.dll"),
-                                          AlreadyLoaded(searchedLibrary)));
+                                                AlreadyLoaded(searchedLibrary)));
 }
 
 TEST(LocateProductInfoLibrary, CurrentDirectoryThenDllDirectoryThenTheBareName) {

@@ -1,6 +1,8 @@
 // The product signature of module files: both schemes and the executable's embedded signature over the built signed
 // files (testdata/signature, bin/product_info.dll) and bad copies of them, the key resources, and the loader, which
 // loads a file only when its signature is valid.
+#include "Custom_Actions/COMMON/signature.h"
+
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -10,7 +12,6 @@
 #include <vector>
 
 #include "Custom_Actions/COMMON/product_info_checked.h"
-#include "Custom_Actions/COMMON/signature.h"
 #include "component/oxa/exception/exception.h"
 #include "component/oxa/text/utf.h"
 #include "tests/support/msi_session.h"
@@ -53,8 +54,7 @@ std::string QsigRecord(int line, const std::string& expression, const std::strin
          "),(bool) failed: result = falsesigncheck\t" + message;
 }
 const std::string kQsigCorrupted = QsigRecord(207, "(!((qsigResult)^0xe9ba5770U))", "Qsig check result: 0xe9ba5771");
-const std::string kQsigBadSignature =
-    QsigRecord(207, "(!((qsigResult)^0xe9ba5770U))", "Qsig check result: 0xe9ba5779");
+const std::string kQsigBadSignature = QsigRecord(207, "(!((qsigResult)^0xe9ba5770U))", "Qsig check result: 0xe9ba5779");
 const std::string kPxsNotFound = "PXS check result: -2147483572, result flags: 0x0";
 
 struct CheckedCopy {
@@ -90,7 +90,9 @@ TEST(IsSignatureValid, EachSchemeAcceptsItsSignatureAndEveryBadFileIsNotValid) {
        false,
        {"PXS check result: -2147483558, result flags: 0x7", kQsigCorrupted}},
       {L"pxs_changed.dll", Changed(pxs), false, {", result flags: 0x5", kQsigCorrupted}},
-      {L"pxs_foreign.dll", Built(L"testdata/signature/pxs_foreign.dll"), false,
+      {L"pxs_foreign.dll",
+       Built(L"testdata/signature/pxs_foreign.dll"),
+       false,
        {"PXS check result: -2147483386, result flags: 0x1"}},
       {L"pxs_truncated.dll", Truncated(pxs, 100), false, {", result flags: 0x0", kQsigCorrupted}},
       {L"qsig_changed.dll", Changed(qsig), false, {kPxsNotFound, kQsigBadSignature}},
@@ -124,13 +126,11 @@ TEST(IsSignatureValid, EachSchemeAcceptsItsSignatureAndEveryBadFileIsNotValid) {
                             [](const std::string& text) { return text.starts_with("return point. Signature is "); }),
               1);
     ASSERT_FALSE(tracer.records.empty());
-    EXPECT_EQ(tracer.records.back(),
-              (MemoryTracer::Record{300, test.valid ? "return point. Signature is valid"
-                                                    : "return point. Signature is not valid"}));
+    EXPECT_EQ(tracer.records.back(), (MemoryTracer::Record{300, test.valid ? "return point. Signature is valid"
+                                                                           : "return point. Signature is not valid"}));
     // A .exe's successful check is final: the attached schemes never run.
-    const bool attachedChecked = std::any_of(texts.begin(), texts.end(), [](const std::string& text) {
-      return text.starts_with("Start pxs check on ");
-    });
+    const bool attachedChecked = std::any_of(
+        texts.begin(), texts.end(), [](const std::string& text) { return text.starts_with("Start pxs check on "); });
     EXPECT_EQ(attachedChecked, !(test.valid && std::wstring(test.name).ends_with(L".EXE")));
   }
 }
