@@ -4,7 +4,7 @@
 set -euo pipefail
 packages=(wine wine64 g++-mingw-w64-i686-posix g++-mingw-w64-x86-64-posix
           mingw-w64-tools msitools wixl gcab libboost-dev cmake clang
-          googletest make libclang-rt-14-dev)
+          googletest make libclang-rt-14-dev openssl)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")

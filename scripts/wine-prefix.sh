@@ -33,6 +33,11 @@ case "$cmd" in
     if [ -f "$standin" ]; then
       cp -f "$standin" "$WINEPREFIX/drive_c/windows/system32/fwpuclnt.dll"
     fi
+    # The product's verification libraries, which the module loads from its
+    # own folder or the system folder (msiexec runs it from a folder of its own).
+    for library in qsigverify.dll pxsverify.dll; do
+      [ -f "$_build_dir/bin/$library" ] && cp -f "$_build_dir/bin/$library" "$WINEPREFIX/drive_c/windows/system32/"
+    done
     ;;
   stop)
     # The prefix's services (winedevice) never end on their own, so the

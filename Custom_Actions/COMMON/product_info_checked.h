@@ -1,5 +1,5 @@
 // The product identity as the module takes it: read from a product_info.dll
-// that is loaded and checked before its export is called.
+// whose product signature is checked before it is loaded.
 #pragma once
 
 #include <string>
@@ -9,9 +9,12 @@
 namespace qvr {
 
 // Loads the library at `path` into `module` (owned by the caller in every
-// outcome). A failed load with a Windows error throws
-// oxa::CheckResultFailedException with that error converted, at
-// Custom_Actions/COMMON/signature line 206.
+// outcome) through LoadLibraryAndCheckSignature (signature.h): a file that
+// cannot be opened or loaded throws oxa::CheckResultFailedException with the
+// Windows error converted, at Custom_Actions/COMMON/signature line 206; a file
+// without a valid product signature is not loaded and throws
+// oxa::CheckFailedException at Custom_Actions/COMMON/product_info_checked
+// line 29.
 void LoadProductInfoLibraryChecked(const wchar_t* path, oxa::ModuleHandle& module);
 
 // LoadProductInfo over LoadProductInfoLibraryChecked, with the process-wide

@@ -21,6 +21,9 @@
 //                  for example Result=-2147467259 or Result=0x80004005.
 //   CallLog        A file to which every call appends the line
 //                  "GetProductVersionInfo2", so a test can count the calls.
+// The environment variable PRODUCT_INFO_LOAD_LOG names a file to which every
+// load of the library appends the line "DllMain", so that a test can tell
+// whether the library's code ran at all.
 //   StringHeap     "process" (default): the text fields are filled with
 //                  strings on the process heap; "library": with strings whose
 //                  buffers come from a heap of the library's own, which is
@@ -43,10 +46,10 @@
 #include <vector>
 
 #include "component/oxa/exception/exception.h"
-#include "component/oxa/system/module_file.h"
-#include "component/oxa/system/unique_handle.h"
 #include "component/oxa/result_code.h"
 #include "component/oxa/system/file/path.h"
+#include "component/oxa/system/module_file.h"
+#include "component/oxa/system/unique_handle.h"
 #include "platform/product_info/product_info_record.h"
 
 namespace {
@@ -210,23 +213,21 @@ oxa::ResultCode ReadSettings(Settings& settings) {
   if (utf8.starts_with("\xEF\xBB\xBF")) utf8.remove_prefix(3);
   std::wstring text;
   if (!utf8.empty()) {
-    const int length = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()),
-                                           nullptr, 0);
+    const int length =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     if (length == 0) return oxa::rc::InvalidArgument;
     text.resize(static_cast<std::size_t>(length));
-    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), text.data(),
-                        length);
+    MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, utf8.data(), static_cast<int>(utf8.size()), text.data(), length);
   }
   return ParseSettings(text, settings) ? oxa::rc::Ok : oxa::rc::InvalidArgument;
 }
 
-oxa::ResultCode AppendCallLog(const std::wstring& path) {
-  const oxa::FileHandle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
-                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+oxa::ResultCode AppendLine(const wchar_t* path, std::string_view line) {
+  const oxa::FileHandle file(
+      CreateFileW(path, FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return oxa::ResultFromWin32Error(GetLastError());
-  static constexpr char kLine[] = "GetProductVersionInfo2\r\n";
   DWORD written = 0;
-  const bool ok = WriteFile(file.Get(), kLine, sizeof kLine - 1, &written, nullptr);
+  const bool ok = WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
   return oxa::ResultFromWin32Error(ok ? 0 : GetLastError());
 }
 
@@ -255,7 +256,10 @@ std::int32_t ReadProductVersionInfo(ProductInfo* info) noexcept {
     Settings settings;
     if (const oxa::ResultCode read = ReadSettings(settings); OXA_FAILED(read)) return read;
     if (!settings.callLog.empty()) {
-      if (const oxa::ResultCode logged = AppendCallLog(settings.callLog); OXA_FAILED(logged)) return logged;
+      if (const oxa::ResultCode logged = AppendLine(settings.callLog.c_str(), "GetProductVersionInfo2\r\n");
+          OXA_FAILED(logged)) {
+        return logged;
+      }
     }
     FillRecord(*info, settings);
     return settings.result;
@@ -269,6 +273,15 @@ std::int32_t ReadProductVersionInfo(ProductInfo* info) noexcept {
 }
 
 }  // namespace
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    wchar_t loadLog[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"PRODUCT_INFO_LOAD_LOG", loadLog, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) AppendLine(loadLog, "DllMain\r\n");
+  }
+  return TRUE;
+}
 
 #ifdef PRODUCT_INFO_NO_EXPORT
 #define PRODUCT_INFO_EXPORT

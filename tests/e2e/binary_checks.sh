@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Checks of the shipped binaries of both builds, read with mingw's binutils:
 # architecture, the undecorated exports of the module (five), of vtcore.dll
-# (two), of the cleaner library cleanapi.dll (three) and of the filtering-engine stand-in (25), imports of system DLLs
+# (two), of the cleaner library cleanapi.dll (three), of the verification libraries pxsverify.dll (six) and
+# qsigverify.dll (ten) and of the filtering-engine stand-in (25), the module's key resources and the PXS trailer of
+# the shipped product_info.dll, imports of system DLLs
 # only (no mingw runtime; the module does not import fwpuclnt.dll, which it loads at its first use), and the module's
 # version resource's file description.
 # Usage: binary_checks.sh X64_BUILD_DIR [X86_BUILD_DIR]
@@ -38,7 +40,8 @@ check_exports() {  # FILE OBJDUMP NAME... (sorted)
 
 check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
   local module="$1/bin/qvrinst.dll" framework="$1/bin/vtcore.dll" cleaner="$1/bin/cleanapi.dll" file format
-  for file in "$module" "$1/bin/qvrhost.exe" "$framework" "$1/bin/vtstore.exe" "$cleaner"; do
+  local pxs="$1/bin/pxsverify.dll" qsig="$1/bin/qsigverify.dll" identity="$1/bin/product_info.dll"
+  for file in "$module" "$1/bin/qvrhost.exe" "$framework" "$1/bin/vtstore.exe" "$cleaner" "$pxs" "$qsig" "$identity"; do
     [ -f "$file" ] || { fail "$file is missing"; continue; }
     format=$("$2objdump" -f "$file" | sed -n 's/.*file format //p')
     [ "$format" = "$3" ] || fail "$file: file format '$format', not '$3'"
@@ -53,6 +56,12 @@ check_build() {  # BUILD_DIR TOOL_PREFIX FORMAT
       fail "$module: no FileDescription \"Modularity configurator\" in its version resource"
   fi
   [ -f "$framework" ] && check_exports "$framework" "$2objdump" VantorLoad VantorUnload
+  [ -f "$pxs" ] && check_exports "$pxs" "$2objdump" PxsCheckExecutable PxsCheckFile PxsCreateContext PxsDestroyContext \
+    PxsInitializeLibrary PxsUninitializeLibrary
+  [ -f "$qsig" ] && check_exports "$qsig" "$2objdump" QsigAddHashingProp QsigAddKeyRegistry QsigCheck QsigCreateList \
+    QsigDestroyList QsigInitialize QsigLoadRegistries QsigPrepareTarget QsigResetList QsigUninitialize
+  [ -f "$module" ] && [ "$("$2strings" -el "$module" | grep -cxF QSIG_KEY)" -eq 0 ] && fail "$module: no QSIG_KEY resources"
+  [ -f "$identity" ] && [ "$(tail -c 8 "$identity")" != QVRPXS01 ] && fail "$identity: not signed (no PXS trailer)"
   [ -f "$cleaner" ] && check_exports "$cleaner" "$2objdump" EnumCompetitorSoftwareFromMemA \
     RemoveCompetitorSoftwareFromMemExtA SetExternalTraceCallbackA
   local engine="$1/bin/standins/fwpuclnt.dll" kind functions=()

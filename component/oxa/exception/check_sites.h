@@ -29,6 +29,23 @@ enum class CheckSite : std::size_t {
   kProfileAccountType,       // one profile's account type is unknown
   kProfileImagePath,         // one profile's ProfileImagePath cannot be read
   kProfilesList,             // the profiles of the user-hive walk cannot be listed
+  kProductInfoBadSignature,  // product_info.dll carries no valid product signature
+  kQsigKeysModule,           // the module's own handle for its key resources
+  kQsigKeysResource,         // a QSIG_KEY resource is missing or empty
+  kPxsInitialize,            // the PXS library did not initialise
+  kPxsReadFile,              // the file to check could not be read
+  kPxsRootKey,               // the product certificate did not load (key resource 704)
+  kPxsRootContext,           // the PXS library refused the certificate as its root
+  kQsigFileSize,             // the size of the file to check
+  kQsigFileSizeRange,        // the file is empty or too big
+  kQsigReadFile,             // the file to check could not be read
+  kQsigLibrary,              // the QSIG library did not initialise
+  kQsigList,                 // no QSIG parameter list
+  kQsigRegistries,           // the QSIG library refused the root keys
+  kQsigListReset,            // the parameter list could not be reset
+  kQsigPrepareTarget,        // the file could not be made the check's target
+  kQsigHashingProp,          // the hashing property was refused
+  kQsigCheck,                // the file's QSIG signature did not verify
   kCount,
 };
 
@@ -39,7 +56,15 @@ inline constexpr SourcePosition kCheckSitePositions[] = {
     {"platform/util/windows/filesystem", 183},        {"component/oxa/system/file/detail/filesystem_impl", 233},
     {"Custom_Actions/COMMON/reg_users_action", 94},   {"Custom_Actions/COMMON/reg_users_action", 102},
     {"Custom_Actions/COMMON/reg_users_action", 106},  {"Custom_Actions/COMMON/reg_users_action", 116},
-    {"Custom_Actions/COMMON/reg_users_action", 134},
+    {"Custom_Actions/COMMON/reg_users_action", 134},  {"Custom_Actions/COMMON/product_info_checked", 29},
+    {"Custom_Actions/COMMON/signature", 46},          {"Custom_Actions/COMMON/signature", 51},
+    {"Custom_Actions/COMMON/signature", 131},         {"Custom_Actions/COMMON/signature", 135},
+    {"Custom_Actions/COMMON/signature", 139},         {"Custom_Actions/COMMON/signature", 141},
+    {"signcheck_lib/check_qsig_signature", 116},      {"signcheck_lib/check_qsig_signature", 118},
+    {"signcheck_lib/check_qsig_signature", 171},      {"signcheck_lib/check_qsig_signature", 179},
+    {"signcheck_lib/check_qsig_signature", 182},      {"signcheck_lib/check_qsig_signature", 188},
+    {"signcheck_lib/check_qsig_signature", 189},      {"signcheck_lib/check_qsig_signature", 196},
+    {"signcheck_lib/check_qsig_signature", 203},      {"signcheck_lib/check_qsig_signature", 207},
 };
 static_assert(sizeof(kCheckSitePositions) / sizeof(kCheckSitePositions[0]) ==
               static_cast<std::size_t>(CheckSite::kCount));

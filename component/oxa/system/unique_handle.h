@@ -5,9 +5,11 @@
 #pragma once
 
 #include <windows.h>
-// fdi.h and msi.h need the Windows types.
+// fdi.h, msi.h, wincrypt.h and bcrypt.h need the Windows types.
+#include <bcrypt.h>
 #include <fdi.h>
 #include <msi.h>
+#include <wincrypt.h>
 
 #include <utility>
 
@@ -66,6 +68,21 @@ template <void (*kClose)(HANDLE) noexcept>
 struct InvalidValueHandleTraits : HandleTraits<HANDLE, kClose> {
   static HANDLE Invalid() noexcept { return INVALID_HANDLE_VALUE; }
 };
+
+// The platform's cryptography (bcrypt.dll, crypt32.dll).
+inline void CloseAlgorithmProvider(BCRYPT_ALG_HANDLE provider) noexcept { BCryptCloseAlgorithmProvider(provider, 0); }
+inline void DestroyCryptoKey(BCRYPT_KEY_HANDLE key) noexcept { BCryptDestroyKey(key); }
+inline void DestroyCryptoHash(BCRYPT_HASH_HANDLE hash) noexcept { BCryptDestroyHash(hash); }
+inline void CloseCryptMessage(HCRYPTMSG message) noexcept { CryptMsgClose(message); }
+inline void CloseCertificateStore(HCERTSTORE store) noexcept { CertCloseStore(store, 0); }
+inline void FreeCertificate(PCCERT_CONTEXT certificate) noexcept { CertFreeCertificateContext(certificate); }
+
+using AlgorithmProvider = UniqueHandle<HandleTraits<BCRYPT_ALG_HANDLE, &CloseAlgorithmProvider>>;  // BCryptOpen...
+using CryptoKey = UniqueHandle<HandleTraits<BCRYPT_KEY_HANDLE, &DestroyCryptoKey>>;       // BCryptImportKeyPair
+using CryptoHash = UniqueHandle<HandleTraits<BCRYPT_HASH_HANDLE, &DestroyCryptoHash>>;    // BCryptCreateHash
+using CryptMessage = UniqueHandle<HandleTraits<HCRYPTMSG, &CloseCryptMessage>>;           // CryptMsgOpenToDecode
+using CertificateStore = UniqueHandle<HandleTraits<HCERTSTORE, &CloseCertificateStore>>;  // CryptQueryObject
+using Certificate = UniqueHandle<HandleTraits<PCCERT_CONTEXT, &FreeCertificate>>;  // CertCreateCertificateContext
 
 inline void CloseKernelHandle(HANDLE handle) noexcept { CloseHandle(handle); }
 inline void CloseFindHandle(HANDLE handle) noexcept { FindClose(handle); }

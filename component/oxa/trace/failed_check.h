@@ -16,6 +16,12 @@ namespace oxa {
 class FailedCheckRecord {
  public:
   FailedCheckRecord(ITracer* tracer, CheckSite site, std::string_view expression, ResultCode code) noexcept;
+  // A check whose condition is not OXA_SUCCEEDED(_result), such as a
+  // Windows error compared with 0: "...,(<condition>) failed: result = ...".
+  FailedCheckRecord(ITracer* tracer, CheckSite site, std::string_view expression, std::string_view condition,
+                    ResultCode code) noexcept;
+  // A boolean check: "<file>:<line>(<expression>),(bool) failed: result = false".
+  FailedCheckRecord(ITracer* tracer, CheckSite site, std::string_view expression) noexcept;
   FailedCheckRecord(const FailedCheckRecord&) = delete;
   FailedCheckRecord& operator=(const FailedCheckRecord&) = delete;
 

@@ -7,8 +7,10 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <iterator>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "Custom_Actions/COMMON/product_info_checked.h"
 #include "Custom_Actions/qvrinst/product_keys.h"
@@ -84,6 +86,15 @@ Record AlreadyLoaded(const std::wstring& path) {
 
 bool IsLoaded(const std::wstring& path) { return GetModuleHandleW(path.c_str()) != nullptr; }
 
+// The cache's records, without the signature check's between them (signature_test.cpp).
+std::vector<Record> CacheRecords(const MemoryTracer& tracer) {
+  std::vector<Record> records;
+  std::copy_if(tracer.records.begin(), tracer.records.end(), std::back_inserter(records), [](const Record& record) {
+    return record.text.starts_with("Need to check and load ") || record.text.starts_with("Product info from '");
+  });
+  return records;
+}
+
 // The record outlives a library that filled it from its own heap, destroyed when the library is unloaded right after
 // the read; each file is read once whatever its name.
 TEST(LoadProductInfo, RecordOutlivesTheLibraryAndEachFileIsReadOnce) {
@@ -106,7 +117,7 @@ TEST(LoadProductInfo, RecordOutlivesTheLibraryAndEachFileIsReadOnce) {
   ASSERT_TRUE(CreateHardLinkW(linked.c_str(), library.c_str(), nullptr)) << GetLastError();
   EXPECT_EQ(KeyOf(linked), key);
   EXPECT_EQ(folder.CallCount(), 1);
-  EXPECT_THAT(tracer.records, ElementsAre(NeedToLoad(library), AlreadyLoaded(linked)));
+  EXPECT_THAT(CacheRecords(tracer), ElementsAre(NeedToLoad(library), AlreadyLoaded(linked)));
   // A copy is another file.
   LibraryFolder other;
   const std::wstring copy = other.AddLibrary();
@@ -167,8 +178,8 @@ TEST(LoadProductInfo, FailuresRaiseFrameworkErrorsAndAreNotCached) {
   EXPECT_EQ(KeyOf(L"product_info.dll"), L"Software\\Searched");
   EXPECT_EQ(KeyOf(searchedLibrary), L"Software\\Searched");
   EXPECT_EQ(searched.CallCount(), 2);
-  EXPECT_THAT(tracer.records, ElementsAre(NeedToLoad(L"product_info.dll"), NeedToLoad(L"product_info.dll"),
-                                          AlreadyLoaded(searchedLibrary)));
+  EXPECT_THAT(CacheRecords(tracer), ElementsAre(NeedToLoad(L"product_info.dll"), NeedToLoad(L"product_info.dll"),
+                                                AlreadyLoaded(searchedLibrary)));
 }
 
 TEST(LocateProductInfoLibrary, CurrentDirectoryThenDllDirectoryThenTheBareName) {
