@@ -1,8 +1,8 @@
 #include "tools/qvrhost/installer_module.h"
 
-#include <cwchar>
-
 #include "component/oxa/system/module_file.h"
+
+#include <cwchar>
 
 namespace qvrhost {
 namespace {

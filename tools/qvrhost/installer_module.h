@@ -2,14 +2,15 @@
 // that its factory hands out.
 #pragma once
 
+#include "Custom_Actions/qvrinst/versioned_installer.h"
+
 #include <windows.h>
+
+#include "component/oxa/system/unique_handle.h"
 
 #include <cstdint>
 #include <memory>
 #include <string>
-
-#include "Custom_Actions/qvrinst/versioned_installer.h"
-#include "component/oxa/system/unique_handle.h"
 
 namespace qvrhost {
 

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include <string>
-
 #include "component/oxa/system/unique_handle.h"
+
+#include <string>
 
 namespace qvrhost {
 
@@ -20,8 +20,8 @@ std::int32_t WaiverLogLocator::GrantWaiver(std::uint32_t processId) {
                                          nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) return HRESULT_FROM_WIN32(GetLastError());
   DWORD written = 0;
-  const bool ok =
-      WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) && written == line.size();
+  const bool ok = WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr) &&
+                  written == line.size();
   return HRESULT_FROM_WIN32(ok ? ERROR_SUCCESS : GetLastError());
 }
 

@@ -3,9 +3,9 @@
 // grant, so that a test can see which processes were let act and when.
 #pragma once
 
-#include <string>
-
 #include "Custom_Actions/qvrinst/service_locator.h"
+
+#include <string>
 
 namespace qvrhost {
 
