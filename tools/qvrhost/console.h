@@ -2,12 +2,12 @@
 // console window, and the LogSink that prints the installer object's lines.
 #pragma once
 
+#include "log/installer_log.h"
+
 #include <cstdarg>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "log/installer_log.h"
 
 namespace qvrhost {
 

@@ -160,9 +160,9 @@ const wchar_t* HostUsageText() {
 
 Drives the installer object of qvrinst.dll, loaded from this program's folder,
 through its versioned interface (version 3), as the product's setup does.
-Every command but the tools initializes the object first, with TYPE as the target product
-type when given (otherwise the product type stored in the registry is kept),
-then runs its one operation. The object's log lines are printed to standard
+Every command but the tools initializes the object first, with TYPE as the
+target product type when given (otherwise the product type stored in the
+registry is kept), then runs its one operation. The object's log lines are printed to standard
 output as "[LEVEL] text" (0 detail, 1 information, 3 error); a record of
 several lines continues on lines indented by four blanks.
 

@@ -1,10 +1,5 @@
 // qvrhost: a console setup host that drives the installer object of
 // qvrinst.dll one operation at a time. `qvrhost --help` lists the commands.
-#include <exception>
-#include <optional>
-#include <string>
-#include <vector>
-
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
 #include "Custom_Actions/qvrinst/vector_string_list.h"
 #include "component/oxa/text/utf.h"
@@ -13,6 +8,11 @@
 #include "tools/qvrhost/host_tools.h"
 #include "tools/qvrhost/installer_module.h"
 #include "tools/qvrhost/waiver_log_locator.h"
+
+#include <exception>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace qvrhost {
 namespace {
