@@ -148,14 +148,18 @@ void LintProtoHandlers(const DeclarationSnapshot& snapshot, Findings& findings) 
   }
 }
 
-template <class Table>
+bool IsStored(const StoredKey& key, const std::wstring& name) {
+  return std::any_of(key.values.begin(), key.values.end(),
+                     [&](const StoredValue& value) { return value.name == name; });
+}
+
 void LintReferences(const qvr::FeatureMap& features, qvr::StringVector qvr::FeatureRecord::*list, const wchar_t* value,
-                    const wchar_t* kind, const Table& declared, Findings& findings) {
+                    const wchar_t* kind, const StoredKey& declared, Findings& findings) {
   for (const auto& [featureName, feature] : features)
     for (const std::wstring& name : feature.*list)
-      if (!name.empty() && declared.count(name) == 0)
+      if (!name.empty() && !IsStored(declared, name))
         findings.Add(L"Installer\\features\\" + featureName + L"\\" + value,
-                     L"names " + std::wstring(kind) + L" '" + name + L"', which no declaration provides: left out");
+                     L"names " + std::wstring(kind) + L" '" + name + L"', which is not declared: left out");
 }
 
 bool Declares(const qvr::FeatureMap& features, const std::wstring& type) {
@@ -186,7 +190,7 @@ void LintProductTypes(const DeclarationSnapshot& snapshot, const qvr::FeatureMap
 
 }  // namespace
 
-std::vector<LintFinding> LintDeclarations(const DeclarationSnapshot& snapshot, const DeclaredTables& tables,
+std::vector<LintFinding> LintDeclarations(const DeclarationSnapshot& snapshot, const qvr::FeatureMap& features,
                                           const std::vector<std::wstring>& productTypes) {
   Findings findings;
   const std::pair<const StoredKey*, const wchar_t*> required[] = {
@@ -204,14 +208,13 @@ std::vector<LintFinding> LintDeclarations(const DeclarationSnapshot& snapshot, c
   LintProtoHandlers(snapshot, findings);
   LintValues(snapshot.registry, kRegistryRules, findings);
   using qvr::FeatureRecord;
-  LintReferences(tables.features, &FeatureRecord::profiles, L"Profiles", L"profile", tables.profiles, findings);
-  LintReferences(tables.features, &FeatureRecord::registry, L"Registry", L"registry flag", tables.registry, findings);
-  LintReferences(tables.features, &FeatureRecord::selfregs, L"Selfregs", L"self-registration", tables.selfregs,
+  LintReferences(features, &FeatureRecord::profiles, L"Profiles", L"profile", snapshot.profiles, findings);
+  LintReferences(features, &FeatureRecord::registry, L"Registry", L"registry flag", snapshot.registry, findings);
+  LintReferences(features, &FeatureRecord::selfregs, L"Selfregs", L"self-registration", snapshot.selfregs, findings);
+  LintReferences(features, &FeatureRecord::selfUnregs, L"SelfUnregs", L"self-unregistration", snapshot.selfunregs,
                  findings);
-  LintReferences(tables.features, &FeatureRecord::selfUnregs, L"SelfUnregs", L"self-unregistration", tables.selfUnregs,
-                 findings);
-  LintReferences(tables.features, &FeatureRecord::drivers, L"Drivers", L"driver", tables.drivers, findings);
-  LintProductTypes(snapshot, tables.features, productTypes, findings);
+  LintReferences(features, &FeatureRecord::drivers, L"Drivers", L"driver", snapshot.drivers, findings);
+  LintProductTypes(snapshot, features, productTypes, findings);
   return findings.Take();
 }
 

@@ -1,6 +1,6 @@
 // qvrhost lint: the declarations that the module would skip or reject, and
 // why. The rules look at the declaration keys as stored (types, sizes,
-// names) and at the tables that the module's own readers made of them.
+// names) and at the features as the module's own reader made them.
 #pragma once
 
 #include <cstdint>
@@ -9,10 +9,6 @@
 #include <vector>
 
 #include "Custom_Actions/qvrinst/feature_model.h"
-#include "activators/drivers.h"
-#include "activators/plugins.h"
-#include "activators/profiles.h"
-#include "activators/registry_values.h"
 
 namespace qvrhost {
 
@@ -54,26 +50,18 @@ struct DeclarationSnapshot {
   StoredKey environments;  // a subkey per product type (Installer\environment)
 };
 
-// The tables the module's readers made of the same keys.
-struct DeclaredTables {
-  const qvr::FeatureMap& features;
-  const qvr::ProfileTable& profiles;
-  const qvr::RegistryValueTable& registry;
-  const qvr::PluginCommandTable& selfregs;
-  const qvr::PluginCommandTable& selfUnregs;
-  const qvr::DriverTable& drivers;
-};
-
 struct LintFinding {
   std::wstring declaration;  // its path below the product key
   std::wstring reason;       // what is wrong and what the module does about it
   bool operator==(const LintFinding&) const = default;
 };
 
-// Every finding, key by key in the order Initialize reads them. `productTypes`:
-// the types a run would use (the stored one, the target), checked for a
-// feature that declares them; empty ones are left out.
-std::vector<LintFinding> LintDeclarations(const DeclarationSnapshot& snapshot, const DeclaredTables& tables,
+// Every finding, key by key in the order Initialize reads them, then the
+// features' names of declarations that are not stored at all (a stored one
+// that is skipped or rejected has a finding of its own). `productTypes`: the
+// types a run would use (the stored one, the target), checked for a feature
+// that declares them; empty ones are left out.
+std::vector<LintFinding> LintDeclarations(const DeclarationSnapshot& snapshot, const qvr::FeatureMap& features,
                                           const std::vector<std::wstring>& productTypes);
 
 }  // namespace qvrhost

@@ -60,27 +60,12 @@ int RunLint(const HostCommand& command) {
   ErrorCollectingSink sink;
   bool initialized = false;
   if (!InitializeQuietly(installer, sink, command.productType, initialized)) return kExitListed;
-  // Initialize stops at the first reader that fails; each reader on its own
-  // makes every table whole, so that the references can be checked.
-  const qvr::CommonRegKeys& keys = installer.Keys();
-  qvr::TaskProfiles profiles;
-  profiles.Read(nullptr, keys[qvr::kProfilesKey]);
+  // Initialize stops at the first reader that fails; the features are read
+  // on their own, so that their names can be checked all the same.
   qvr::FeatureMap features;
-  qvr::ReadFeatures(nullptr, keys, features);
-  qvr::PluginRegistrations plugins;
-  plugins.Read(nullptr, keys[qvr::kSelfregsKey], keys[qvr::kSelfunregsKey]);
-  qvr::DriverServices drivers;
-  drivers.Read(nullptr, keys[qvr::kDriversKey]);
-  qvr::RegistryValues registry;
-  registry.Read(nullptr, keys[qvr::kRegistryDeclarationsKey]);
-  const DeclaredTables tables{features,
-                              profiles.Table(),
-                              registry.Table(),
-                              plugins.Commands(qvr::PluginDirection::kRegister),
-                              plugins.Commands(qvr::PluginDirection::kUnregister),
-                              drivers.Table()};
+  qvr::ReadFeatures(nullptr, installer.Keys(), features);
   const std::vector<LintFinding> findings =
-      LintDeclarations(ReadDeclarationSnapshot(keys), tables,
+      LintDeclarations(ReadDeclarationSnapshot(installer.Keys()), features,
                        {installer.CurrentProductType(), command.productType.value_or(std::wstring())});
   for (const LintFinding& finding : findings)
     WriteText(Stream::Out, finding.declaration + L": " + finding.reason + L"\n");
