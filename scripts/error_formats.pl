@@ -97,20 +97,18 @@ for my $type (sort keys %structs) {
 }
 
 # Parameters: their place in the function's definition, then every call.
-my %places;
-for my $name (sort keys %parameters) {
-  while ($code =~ /\b(\w+)\s*\(([^(){};]*\bconst\s+wchar_t\s*\*\s*\Q$name\E\b[^(){};]*)\)/g) {
-    my ($function, @declared) = ($1, pieces($2));
-    my ($index) = grep { $declared[$_] =~ /\b\Q$name\E$/ } 0 .. $#declared;
-    $places{"$function $index"} = 1;
-  }
+my @calls;
+while ($code =~ /\b(\w+)\s*(?=\()/g) {
+  push @calls, [$1, [pieces(balanced($code, '(', ')', pos($code)))]];
 }
-for my $place (sort keys %places) {
-  my ($function, $index) = split / /, $place;
-  {
-    while ($code =~ /\b\Q$function\E\s*(?=\()/g) {
-      my @args = pieces(balanced($code, '(', ')', pos($code)));
-      take($args[$index]) if $index < @args && $args[$index] =~ /^$literal$/;
+for my $name (sort keys %parameters) {
+  for my $definition (@calls) {
+    my ($function, $declared) = @$definition;
+    for my $index (grep { $declared->[$_] =~ /\bconst\s+wchar_t\s*\*\s*\Q$name\E$/ } 0 .. $#$declared) {
+      for my $call (grep { $_->[0] eq $function } @calls) {
+        my $argument = $call->[1][$index];
+        take($argument) if defined $argument && $argument =~ /^$literal$/;
+      }
     }
   }
 }

@@ -1,5 +1,6 @@
 #include "tools/qvrhost/format_match.h"
 
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -7,12 +8,8 @@
 namespace qvrhost {
 namespace {
 
-enum class Piece { kLiteral, kText, kSigned, kUnsigned, kHex };
-
-struct FormatPiece {
-  Piece kind;
-  std::wstring literal;  // kLiteral
-};
+using Piece = PrintfFormat::Piece;
+using FormatPiece = PrintfFormat::FormatPiece;
 
 bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
 bool IsHexDigit(wchar_t c) { return IsDigit(c) || (c >= L'a' && c <= L'f') || (c >= L'A' && c <= L'F'); }
@@ -64,60 +61,70 @@ std::vector<FormatPiece> SplitFormat(std::wstring_view format) {
   return pieces;
 }
 
-// The ends of the number that a conversion of `kind` can read at `start`:
-// padding blanks, a sign for kSigned, then at least one digit.
-std::vector<std::size_t> NumberEnds(Piece kind, std::wstring_view text, std::size_t start) {
-  std::size_t i = start;
-  while (i < text.size() && text[i] == L' ') ++i;
-  if (kind == Piece::kSigned && i < text.size() && text[i] == L'-') ++i;
-  std::vector<std::size_t> ends;
-  while (i < text.size() && (kind == Piece::kHex ? IsHexDigit(text[i]) : IsDigit(text[i]))) ends.push_back(++i);
-  return ends;
+// The positions of the text that the pieces so far can have reached, as
+// flags over 0..size: each piece moves the set forward once, so the cost is
+// the pieces times the text's length (times a literal's length).
+using Reached = std::vector<bool>;
+
+Reached AfterLiteral(const Reached& from, std::wstring_view literal, std::wstring_view text) {
+  Reached to(from.size(), false);
+  for (std::size_t at = 0; at + literal.size() <= text.size(); ++at)
+    if (from[at] && text.substr(at, literal.size()) == literal) to[at + literal.size()] = true;
+  return to;
 }
 
-class Matcher {
- public:
-  Matcher(std::vector<FormatPiece> pieces, std::wstring_view text)
-      : pieces_(std::move(pieces)), text_(text), failed_((pieces_.size() + 1) * (text.size() + 1), false) {}
+// Any text: everything from the first position reached on.
+Reached AfterText(const Reached& from) {
+  Reached to(from.size(), false);
+  bool any = false;
+  for (std::size_t at = 0; at < from.size(); ++at) to[at] = any = any || from[at];
+  return to;
+}
 
-  // Whether pieces from `piece` on match the text from `at` to its end.
-  // A position that failed once is not tried again, so the cost stays
-  // within pieces times the text's length squared.
-  bool From(std::size_t piece, std::size_t at) {
-    if (piece == pieces_.size()) return at == text_.size();
-    const std::size_t slot = piece * (text_.size() + 1) + at;
-    if (failed_[slot]) return false;
-    if (Try(piece, at)) return true;
-    failed_[slot] = true;
-    return false;
+// Padding blanks, a sign for kSigned, then one or more digits: from each
+// position reached, every end inside its run of digits.
+Reached AfterNumber(const Reached& from, Piece kind, std::wstring_view text) {
+  Reached to(from.size(), false);
+  auto isDigit = [&](wchar_t c) { return kind == Piece::kHex ? IsHexDigit(c) : IsDigit(c); };
+  std::size_t marked = 0;  // ends below this are marked already
+  for (std::size_t at = 0; at < text.size(); ++at) {
+    if (!from[at]) continue;
+    std::size_t i = at;
+    while (i < text.size() && text[i] == L' ') ++i;
+    if (kind == Piece::kSigned && i < text.size() && text[i] == L'-') ++i;
+    std::size_t end = i;
+    while (end < text.size() && isDigit(text[end])) ++end;
+    for (std::size_t digitEnd = std::max(i + 1, marked); digitEnd <= end; ++digitEnd) to[digitEnd] = true;
+    marked = std::max(marked, end + 1);
   }
-
- private:
-  bool Try(std::size_t piece, std::size_t at) {
-    const FormatPiece& current = pieces_[piece];
-    switch (current.kind) {
-      case Piece::kLiteral:
-        return text_.substr(at).starts_with(current.literal) && From(piece + 1, at + current.literal.size());
-      case Piece::kText:
-        for (std::size_t end = at; end <= text_.size(); ++end)
-          if (From(piece + 1, end)) return true;
-        return false;
-      default:
-        for (const std::size_t end : NumberEnds(current.kind, text_, at))
-          if (From(piece + 1, end)) return true;
-        return false;
-    }
-  }
-
-  std::vector<FormatPiece> pieces_;
-  std::wstring_view text_;
-  std::vector<bool> failed_;
-};
+  return to;
+}
 
 }  // namespace
 
-bool MatchesFormat(std::wstring_view format, std::wstring_view text) {
-  return Matcher(SplitFormat(format), text).From(0, 0);
+PrintfFormat::PrintfFormat(std::wstring_view format) : pieces_(SplitFormat(format)) {}
+
+bool MatchesFormat(std::wstring_view format, std::wstring_view text) { return PrintfFormat(format).Matches(text); }
+
+bool PrintfFormat::Matches(std::wstring_view text) const {
+  const std::vector<FormatPiece>& pieces = pieces_;
+  // Most formats start with their operation's name: most lines fail here.
+  if (!pieces.empty() && pieces[0].kind == Piece::kLiteral && !text.starts_with(pieces[0].literal)) return false;
+  Reached reached(text.size() + 1, false);
+  reached[0] = true;
+  for (const FormatPiece& piece : pieces) {
+    switch (piece.kind) {
+      case Piece::kLiteral:
+        reached = AfterLiteral(reached, piece.literal, text);
+        break;
+      case Piece::kText:
+        reached = AfterText(reached);
+        break;
+      default:
+        reached = AfterNumber(reached, piece.kind, text);
+    }
+  }
+  return reached.back();
 }
 
 }  // namespace qvrhost

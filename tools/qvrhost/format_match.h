@@ -3,9 +3,28 @@
 // the text is matched against them as text, never compiled into a pattern.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace qvrhost {
+
+// One format, split once into its pieces.
+class PrintfFormat {
+ public:
+  explicit PrintfFormat(std::wstring_view format);
+  // See MatchesFormat.
+  bool Matches(std::wstring_view text) const;
+
+  enum class Piece { kLiteral, kText, kSigned, kUnsigned, kHex };
+  struct FormatPiece {
+    Piece kind;
+    std::wstring literal;  // kLiteral
+  };
+
+ private:
+  std::vector<FormatPiece> pieces_;
+};
 
 // The conversions of the Windows wide functions: %s, %ls, %hs, %S and %c
 // match any text (also empty), %d and %i a signed decimal, %u an unsigned

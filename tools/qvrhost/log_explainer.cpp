@@ -7,9 +7,9 @@ namespace {
 
 constexpr std::wstring_view kFailedCheckFormat = L"%hs:%d(%hs),(OXA_SUCCEEDED(_result)) failed: result = %hs";
 
-bool IsErrorLine(std::wstring_view text, const std::vector<std::wstring_view>& errorFormats) {
-  for (const std::wstring_view format : errorFormats)
-    if (MatchesFormat(format, text)) return true;
+bool IsErrorLine(std::wstring_view text, const std::vector<PrintfFormat>& errorFormats) {
+  for (const PrintfFormat& format : errorFormats)
+    if (format.Matches(text)) return true;
   return false;
 }
 
@@ -21,10 +21,14 @@ std::wstring Outcome(const ModuleAction& action) {
 
 }  // namespace
 
-bool IsFailedCheckRecord(std::wstring_view text) { return MatchesFormat(kFailedCheckFormat, text); }
+bool IsFailedCheckRecord(std::wstring_view text) {
+  static const PrintfFormat kFailedCheck(kFailedCheckFormat);
+  return kFailedCheck.Matches(text);
+}
 
 Explanation ExplainActions(const std::vector<ModuleAction>& actions,
                            const std::vector<std::wstring_view>& errorFormats) {
+  const std::vector<PrintfFormat> formats(errorFormats.begin(), errorFormats.end());
   Explanation explanation;
   if (actions.empty()) explanation.text = L"no action of the module in this log\n";
   for (const ModuleAction& action : actions) {
@@ -35,7 +39,7 @@ Explanation ExplainActions(const std::vector<ModuleAction>& actions,
       const wchar_t* kind = nullptr;
       if (line.prefixed && IsFailedCheckRecord(line.text))
         kind = L"failed check";
-      else if (IsErrorLine(line.text, errorFormats))
+      else if (IsErrorLine(line.text, formats))
         kind = L"error";
       if (kind)
         explanation.text += L"  line " + std::to_wstring(line.number) + L", " + kind + L": " + line.text + L"\n";

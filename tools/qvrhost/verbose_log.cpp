@@ -18,6 +18,11 @@ constexpr std::wstring_view kPrefixFormat = L"MSI (X) (XX:XX) [%02d:%02d:%02d:%0
 // "Action start hh:mm:ss: " and "Action ended hh:mm:ss: ".
 constexpr std::size_t kRecordHead = 23;
 
+bool Matches(std::wstring_view format, std::wstring_view text) {
+  static const PrintfFormat kStart(kStartFormat), kEnd(kEndFormat), kPrefix(kPrefixFormat);
+  return (format == kStartFormat ? kStart : format == kEndFormat ? kEnd : kPrefix).Matches(text);
+}
+
 bool IsModuleAction(std::wstring_view name) {
   for (const std::wstring_view action : kModuleActions)
     if (action == name) return true;
@@ -26,7 +31,7 @@ bool IsModuleAction(std::wstring_view name) {
 
 // The action named by a start record of the module, or empty.
 std::wstring_view StartedAction(std::wstring_view line) {
-  if (line.size() <= kRecordHead + 1 || !MatchesFormat(kStartFormat, line)) return {};
+  if (line.size() <= kRecordHead + 1 || !Matches(kStartFormat, line)) return {};
   const std::wstring_view name = line.substr(kRecordHead, line.size() - kRecordHead - 1);
   return IsModuleAction(name) ? name : std::wstring_view();
 }
@@ -36,7 +41,7 @@ std::optional<int> EndedAction(std::wstring_view line, std::wstring_view action)
   const std::wstring_view tail = L". Return value ";
   const std::size_t named = kRecordHead + action.size();
   if (line.size() != named + tail.size() + 2 || line.substr(kRecordHead, action.size()) != action ||
-      !MatchesFormat(kEndFormat, line))
+      !Matches(kEndFormat, line))
     return std::nullopt;
   return line[line.size() - 2] - L'0';
 }
@@ -82,7 +87,7 @@ std::vector<ModuleAction> ReadModuleActions(std::wstring_view log) {
       continue;
     }
     const std::size_t prefixEnd = line.starts_with(kPrefixStart) ? line.find(L"]: ") : std::wstring_view::npos;
-    if (prefixEnd != std::wstring_view::npos && MatchesFormat(kPrefixFormat, line.substr(0, prefixEnd + 3)))
+    if (prefixEnd != std::wstring_view::npos && Matches(kPrefixFormat, line.substr(0, prefixEnd + 3)))
       action.lines.push_back({number, std::wstring(line.substr(prefixEnd + 3)), true});
     else
       action.lines.push_back({number, std::wstring(line), false});
