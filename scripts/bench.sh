@@ -12,13 +12,13 @@ bench_win="Z:${bench//\//\\}"
 mkdir -p "$bench/pack/db"
 cp "$build/bin/product_info.dll" "$build/bin/vtcore.dll" "$bench/"
 printf 'ProductRegistryKey=Software\\QvrTest\\bench\n' >"$bench/product_info.ini"
-# The pack: the cleaner library, an index that selects nothing, and 50 MB of
-# database that the extraction has to write out.
+# The pack: the cleaner library, its index and database, and 50 MB of data.
 if [ ! -f "$bench/sweeper.pack" ]; then
   cp "$build/bin/cleanapi.dll" "$bench/pack/"
-  printf '[other]\nfile=db\\other.db\nFirewall=1\n' >"$bench/pack/cleanapi.ini"
-  head -c 52428800 /dev/urandom >"$bench/pack/db/payload.db"
-  (cd "$bench/pack" && gcab -cz "$bench/sweeper.pack" cleanapi.dll cleanapi.ini db/payload.db)
+  printf '[scan]\nfile=db\\scan.db\nODS=1\n' >"$bench/pack/cleanapi.ini"
+  printf '[application qvrbench-absent]\ncategory=0\nfile=C:\\qvrbench-absent\n' >"$bench/pack/db/scan.db"
+  head -c 52428800 /dev/urandom >"$bench/pack/db/payload.bin"
+  (cd "$bench/pack" && gcab -cz "$bench/sweeper.pack" cleanapi.dll cleanapi.ini db/scan.db db/payload.bin)
 fi
 "$here/wine-prefix.sh" start "$build"
 (cd "$bench" && ProductInfoDLL="$bench_win\\product_info.dll" wine_run "$build/bin/qvrbench.exe" "$bench_win" </dev/null)

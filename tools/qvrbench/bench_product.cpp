@@ -22,12 +22,14 @@ std::wstring Numbered(const wchar_t* prefix, int number) {
 qvr::ScopedRegKey Create(const std::wstring& path) {
   qvr::ScopedRegKey key;
   const LONG created = key.Create(HKEY_LOCAL_MACHINE, path.c_str(), KEY_ALL_ACCESS);
-  if (created != ERROR_SUCCESS) throw std::runtime_error("cannot create a key of the bench product: " + std::to_string(created));
+  if (created != ERROR_SUCCESS)
+    throw std::runtime_error("cannot create a key of the bench product: " + std::to_string(created));
   return key;
 }
 
 void Write(const qvr::ScopedRegKey& key, const std::wstring& name, const std::wstring& text) {
-  if (key.WriteString(name.c_str(), text) != ERROR_SUCCESS) throw std::runtime_error("cannot write a bench declaration");
+  if (key.WriteString(name.c_str(), text) != ERROR_SUCCESS)
+    throw std::runtime_error("cannot write a bench declaration");
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -46,12 +48,13 @@ BenchProduct::BenchProduct(const std::wstring& folder, const BenchScale& scale) 
   const qvr::ScopedRegKey environment = Create(Below(L"environment"));
   Write(environment, L"ProductType", L"benchA");
   Write(environment, L"ProductRoot", folder);
+  Write(environment, L"ProductVersion", L"21.26.0.0");
   Write(environment, L"ProfilesXmlPath", L"%ProductRoot%\\profiles.xml");
   const qvr::ScopedRegKey profiles = Create(Below(L"Installer\\profiles"));
   const qvr::ScopedRegKey registry = Create(Below(L"Installer\\registry"));
   // The keys that Initialize needs, also when they declare nothing.
-  for (const wchar_t* key : {L"Installer\\features", L"Installer\\ProtoHandlers", L"Installer\\Selfunregs",
-                             L"Installer\\drivers"})
+  for (const wchar_t* key :
+       {L"Installer\\features", L"Installer\\ProtoHandlers", L"Installer\\Selfunregs", L"Installer\\drivers"})
     Create(Below(key));
   std::ofstream xml(Narrow(folder) + "\\profiles.xml");
   xml << "<profiles version=\"1\"><node name=\"tasks\">";
@@ -73,7 +76,8 @@ BenchProduct::BenchProduct(const std::wstring& folder, const BenchScale& scale) 
   xml << "</node></profiles>\n";
   if (!xml.flush()) throw std::runtime_error("cannot write the bench product's profiles.xml");
   const qvr::ScopedRegKey selfregs = Create(Below(L"Installer\\Selfregs"));
-  for (int s = 0; s < scale.selfregs; ++s) Write(selfregs, Numbered(L"reg", s), L"C:\\windows\\system32\\cmd.exe /c exit 0");
+  for (int s = 0; s < scale.selfregs; ++s)
+    Write(selfregs, Numbered(L"reg", s), L"C:\\windows\\system32\\cmd.exe /c exit 0");
   for (int h = 0; h < scale.protoHandlers; ++h) {
     const qvr::ScopedRegKey handler = Create(Below(L"Installer\\ProtoHandlers\\" + SchemeName(h)));
     Write(handler, L"Command", L"C:\\bench\\open.exe \"%1\"");

@@ -23,6 +23,7 @@
 #include "Custom_Actions/COMMON/framework_objects.h"
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
 #include "Custom_Actions/qvrinst/versioned_installer.h"
+#include "cabinet/cabinet.h"
 #include "component/oxa/system/module_file.h"
 #include "component/oxa/system/unique_handle.h"
 #include "log/installer_log.h"
@@ -32,7 +33,7 @@
 namespace qvrbench {
 namespace {
 
-constexpr int kRepetitions = 5;
+constexpr int kRepetitions = 7;
 constexpr int kLogLines = 20000;
 constexpr qvr::ActivationMode kActivationMode =
     qvr::kActivateRegistry | qvr::kActivateProtocolHandlers | qvr::kActivateProfiles;
@@ -212,14 +213,12 @@ FNWRITE(Write) { return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
 FNCLOSE(Close) { return _close(static_cast<int>(hf)); }
 FNSEEK(Seek) { return _lseek(static_cast<int>(hf), dist, seektype); }
 std::string g_folder;
-std::vector<std::string> g_files;
 FNFDINOTIFY(Notify) {
   switch (fdint) {
     case fdintCOPY_FILE: {
       const std::string path = g_folder + "\\" + pfdin->psz1;
       for (std::size_t at = path.find('\\', g_folder.size() + 1); at != std::string::npos; at = path.find('\\', at + 1))
         CreateDirectoryA(path.substr(0, at).c_str(), nullptr);
-      g_files.push_back(path);
       return _open(path.c_str(), _O_BINARY | _O_CREAT | _O_WRONLY | _O_TRUNC, _S_IREAD | _S_IWRITE);
     }
     case fdintCLOSE_FILE_INFO:
@@ -231,40 +230,45 @@ FNFDINOTIFY(Notify) {
 }
 }  // namespace fdi
 
+// The pack's files as both extractions leave them.
+void RemoveExtracted(const std::string& folder) {
+  for (const char* file : {"cleanapi.dll", "cleanapi.ini", "db\\scan.db", "db\\payload.bin"})
+    DeleteFileA((folder + "\\" + file).c_str());
+  RemoveDirectoryA((folder + "\\db").c_str());
+  RemoveDirectoryA(folder.c_str());
+}
+
 void BareExtraction(const std::string& folder, const std::string& pack) {
   ERF error{};
-  const HFDI context = FDICreate(fdi::Alloc, fdi::Free, fdi::Open, fdi::Read, fdi::Write, fdi::Close, fdi::Seek,
-                                 cpuUNKNOWN, &error);
+  const HFDI context =
+      FDICreate(fdi::Alloc, fdi::Free, fdi::Open, fdi::Read, fdi::Write, fdi::Close, fdi::Seek, cpuUNKNOWN, &error);
   CreateDirectoryA(folder.c_str(), nullptr);
   fdi::g_folder = folder;
-  fdi::g_files.clear();
   const std::size_t slash = pack.find_last_of('\\');
   std::string name = pack.substr(slash + 1), path = pack.substr(0, slash + 1);
   const BOOL copied = FDICopy(context, name.data(), path.data(), 0, fdi::Notify, nullptr, nullptr);
   FDIDestroy(context);
   if (!copied) throw std::runtime_error("FDICopy failed");
-  for (auto file = fdi::g_files.rbegin(); file != fdi::g_files.rend(); ++file) DeleteFileA(file->c_str());
-  RemoveDirectoryA((folder + "\\db").c_str());
-  RemoveDirectoryA(folder.c_str());
+  RemoveExtracted(folder);
 }
 
 class MsiSession {
  public:
-  explicit MsiSession(const std::wstring& package) {
+  // With a verbose log, as msiexec /l*v writes it.
+  MsiSession(const std::wstring& package, const std::wstring& log) {
     MsiSetInternalUI(INSTALLUILEVEL_NONE, nullptr);
-    MsiSetExternalUIW(Discard, INSTALLLOGMODE_INFO, nullptr);
+    MsiEnableLogW(INSTALLLOGMODE_VERBOSE | INSTALLLOGMODE_INFO, log.c_str(), 0);
     MSIHANDLE handle = 0;
     if (MsiOpenPackageW(package.c_str(), &handle) != ERROR_SUCCESS) throw std::runtime_error("MsiOpenPackage failed");
     handle_ = oxa::InstallerHandle(handle);
   }
   ~MsiSession() {
     handle_.Reset();
-    MsiSetExternalUIW(nullptr, 0, nullptr);
+    MsiEnableLogW(0, nullptr, 0);
   }
   MSIHANDLE Get() const { return handle_.Get(); }
 
  private:
-  static int CALLBACK Discard(void*, UINT, LPCWSTR) { return 0; }
   oxa::InstallerHandle handle_;
 };
 
@@ -278,25 +282,21 @@ std::vector<Figure> Measure(const std::wstring& folder) {
     BenchProduct product(folder, BenchScale{});
     const BenchScale& scale = product.Scale();
     Figure initialize{"Initialize: 1,000 features, 5,000 flags, 1,000 profiles, 200 self-registrations, 100 protocols",
-                      0, 0, 1.2};
-    initialize.ours = MedianSeconds(
-        kRepetitions, [&] { installer = module.Create(); },
-        [&] {
-          module.Check(installer->Initialize(module.Sink(), L"benchA", nullptr), "Initialize");
-        });
-    initialize.baseline = MedianSeconds(kRepetitions, [] {}, [&] { BareEnumeration(scale); });
+                      1.2};
+    MeasureInTurns(
+        initialize, kRepetitions, [&] { installer = module.Create(); },
+        [&] { module.Check(installer->Initialize(module.Sink(), L"benchA", nullptr), "Initialize"); },
+        [&] { BareEnumeration(scale); });
     figures.push_back(initialize);
 
     qvr::VantorTmProfiles profiles(0);
     if (!profiles.Store()) throw std::runtime_error("no profile store");
-    Figure activate{"ActivateProduct(2|8|16) on the same declarations", 0, 0, 1.2};
-    activate.ours = MedianSeconds(
-        kRepetitions, [&] { installer = module.Initialized(L"benchA", profiles.Store()); },
-        [&] {
-          module.Check(installer->ActivateProduct(kActivationMode), "ActivateProduct");
-        });
+    Figure activate{"ActivateProduct(2|8|16) on the same declarations", 1.2};
+    MeasureInTurns(
+        activate, kRepetitions, [&] { installer = module.Initialized(L"benchA", profiles.Store()); },
+        [&] { module.Check(installer->ActivateProduct(kActivationMode), "ActivateProduct"); },
+        [&] { BareActivation(scale, profiles.Store()); });
     installer.reset();
-    activate.baseline = MedianSeconds(kRepetitions, [] {}, [&] { BareActivation(scale, profiles.Store()); });
     figures.push_back(activate);
   }
   {
@@ -313,9 +313,7 @@ std::vector<Figure> Measure(const std::wstring& folder) {
             installer = module.Initialized(next, empty.Store());
             next = next[5] == L'A' ? L"benchB" : L"benchA";
           },
-          [&] {
-            module.Check(installer->SwitchProductType(), "SwitchProductType");
-          });
+          [&] { module.Check(installer->SwitchProductType(), "SwitchProductType"); });
     };
     BenchScale small{};
     small.profiles = false;
@@ -324,46 +322,45 @@ std::vector<Figure> Measure(const std::wstring& folder) {
     large.selfregs *= 10;
     large.protoHandlers *= 10;
     large.environmentValues *= 10;
-    Figure switching{"SwitchProductType at 10x the declarations, against 10x the time at 1x", 0, 0, 1.1};
+    Figure switching{"SwitchProductType at 10x the declarations, against 10x the time at 1x", 1.1};
     switching.baseline = 10 * switchSeconds(small);
     switching.ours = switchSeconds(large);
+    switching.ratio = switching.ours / switching.baseline;
     installer.reset();
     figures.push_back(switching);
   }
   {
-    BenchScale none{};
-    none.features = none.selfregs = none.protoHandlers = 0;
-    none.profiles = false;
-    BenchProduct product(folder, none);
-    const std::string pack = Narrow(folder) + "\\sweeper.pack";
-    Figure cabinet{"cabinet extraction of a 50 MB pack (CheckForApplicationsToRemove)", 0, 0, 1.1};
-    cabinet.ours = MedianSeconds(
-        kRepetitions, [&] { installer = module.Initialized(L"benchA", nullptr); },
+    // The module's extractor, linked: the module extracts the cleaner's pack
+    // only inside the cleaner operations, which also run the cleaner library.
+    const std::wstring pack = folder + L"\\sweeper.pack";
+    const std::wstring target = folder + L"\\extracted";
+    Figure cabinet{"cabinet extraction of a 50 MB pack (the module's extractor against FDICopy)", 1.1};
+    const qvr::CabExtractorPtr extractor = qvr::CreateCabExtractor(nullptr);
+    MeasureInTurns(
+        cabinet, kRepetitions, [] {},
         [&] {
-          qvr::StringList* detected = nullptr;
-          installer->CheckForApplicationsToRemove(0, &detected);
-          if (detected) detected->Release();
-          installer.reset();  // deletes the scratch folder
-        });
-    cabinet.baseline =
-        MedianSeconds(kRepetitions, [] {}, [&] { BareExtraction(Narrow(folder) + "\\fdi", pack); });
+          qvr::CabResult result;
+          CreateDirectoryW(target.c_str(), nullptr);
+          extractor->ExtractFileToFolder(result, pack, target, [](const std::wstring&, std::int64_t) { return true; });
+          if (result.failed) throw std::runtime_error("the module's extraction failed");
+          RemoveExtracted(Narrow(target));
+        },
+        [&] { BareExtraction(Narrow(folder) + "\\fdi", Narrow(pack)); });
     figures.push_back(cabinet);
   }
   {
-    MsiSession session(folder + L"\\session.msi");
+    MsiSession session(folder + L"\\session.msi", folder + L"\\session.log");
     const wchar_t* format = L"WriteRegistry: set value %ls installed for key %ls: Result 0x%08x";
     const std::wstring name = L"V00001", key = BenchProduct::FlagKey(1);
     wchar_t text[qvr::kLogLineChars];
     _snwprintf(text, qvr::kLogLineChars, format, name.c_str(), key.c_str(), 0u);
-    Figure log{"installer-log line (20,000 lines, the sink against MsiProcessMessage)", 0, 0, 1.05};
+    Figure log{"installer-log line (20,000 lines, the sink against MsiProcessMessage)", 1.05};
     qvr::InstallerLogSink sink(session.Get());
-    log.ours = MedianSeconds(
-        kRepetitions, [] {},
+    MeasureInTurns(
+        log, kRepetitions, [] {},
         [&] {
           for (int i = 0; i < kLogLines; ++i) sink.Write(qvr::kLogInfo, format, name.c_str(), key.c_str(), 0u);
-        });
-    log.baseline = MedianSeconds(
-        kRepetitions, [] {},
+        },
         [&] {
           for (int i = 0; i < kLogLines; ++i) {
             const oxa::InstallerHandle record(MsiCreateRecord(1));
