@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
-# make bench: builds qvrbench, makes its 50 MB cleaner pack with gcab in the
-# build tree, and runs it under Wine in the tree's prefix. The table goes to
-# standard output, the JSON to BUILD/bench/results.json.
+# bench.sh BUILD [FIGURE...] (make bench): builds qvrbench, makes its 50 MB
+# cleaner pack with gcab in the build tree, and runs it under Wine in the
+# tree's prefix: every figure, or those named (initialize, switch, cabinet,
+# log). The table goes to standard output, the JSON to
+# BUILD/bench/results.json.
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 build=$(cd "${1:?build dir}" && pwd)
@@ -21,4 +23,4 @@ if [ ! -f "$bench/sweeper.pack" ]; then
   (cd "$bench/pack" && gcab -cz "$bench/sweeper.pack" cleanapi.dll cleanapi.ini db/scan.db db/payload.bin)
 fi
 "$here/wine-prefix.sh" start "$build"
-(cd "$bench" && ProductInfoDLL="$bench_win\\product_info.dll" wine_run "$build/bin/qvrbench.exe" "$bench_win" </dev/null)
+(cd "$bench" && ProductInfoDLL="$bench_win\\product_info.dll" wine_run "$build/bin/qvrbench.exe" "$bench_win" "${@:2}" </dev/null)

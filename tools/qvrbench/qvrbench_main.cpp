@@ -2,7 +2,7 @@
 // bare Win32 calls doing the same platform work. `make bench` runs it; see
 // scripts/bench.sh. Usage: qvrbench BENCH_FOLDER (Windows path, holding
 // product_info.dll, sweeper.pack and session.msi); prints the table and
-// writes BENCH_FOLDER\results.json.
+// writes BENCH_FOLDER\results.json. Words after the folder choose figures.
 #include <windows.h>
 // These need the Windows types.
 #include <fcntl.h>
@@ -11,6 +11,7 @@
 #include <msiquery.h>
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdarg>
 #include <cstdio>
 #include <cwchar>
@@ -274,11 +275,16 @@ class MsiSession {
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::vector<Figure> Measure(const std::wstring& folder) {
+// `groups`: the figures to measure by their first word (initialize and
+// activate, switch, cabinet, log), all when empty.
+std::vector<Figure> Measure(const std::wstring& folder, const std::vector<std::wstring>& groups) {
+  auto wanted = [&](const wchar_t* group) {
+    return groups.empty() || std::find(groups.begin(), groups.end(), group) != groups.end();
+  };
   Module module;
   std::vector<Figure> figures;
   InstallerPtr installer;
-  {
+  if (wanted(L"initialize")) {
     BenchProduct product(folder, BenchScale{});
     const BenchScale& scale = product.Scale();
     Figure initialize{"Initialize: 1,000 features, 5,000 flags, 1,000 profiles, 200 self-registrations, 100 protocols",
@@ -299,7 +305,7 @@ std::vector<Figure> Measure(const std::wstring& folder) {
     installer.reset();
     figures.push_back(activate);
   }
-  {
+  if (wanted(L"switch")) {
     // No profiles here: the framework's store rewrites its file at each write,
     // which would outgrow the module's own cost (ActivateProduct has it).
     auto switchSeconds = [&](const BenchScale& scale) {
@@ -329,7 +335,7 @@ std::vector<Figure> Measure(const std::wstring& folder) {
     installer.reset();
     figures.push_back(switching);
   }
-  {
+  if (wanted(L"cabinet")) {
     // The module's extractor, linked: the module extracts the cleaner's pack
     // only inside the cleaner operations, which also run the cleaner library.
     const std::wstring pack = folder + L"\\sweeper.pack";
@@ -348,7 +354,7 @@ std::vector<Figure> Measure(const std::wstring& folder) {
         [&] { BareExtraction(Narrow(folder) + "\\fdi", Narrow(pack)); });
     figures.push_back(cabinet);
   }
-  {
+  if (wanted(L"log")) {
     MsiSession session(folder + L"\\session.msi", folder + L"\\session.log");
     const wchar_t* format = L"WriteRegistry: set value %ls installed for key %ls: Result 0x%08x";
     const std::wstring name = L"V00001", key = BenchProduct::FlagKey(1);
@@ -377,12 +383,13 @@ std::vector<Figure> Measure(const std::wstring& folder) {
 }  // namespace qvrbench
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc != 2) {
-    std::fputs("usage: qvrbench BENCH_FOLDER\n", stderr);
+  if (argc < 2) {
+    std::fputs("usage: qvrbench BENCH_FOLDER [initialize|switch|cabinet|log...]\n", stderr);
     return 2;
   }
   try {
-    const std::vector<qvrbench::Figure> figures = qvrbench::Measure(argv[1]);
+    const std::vector<qvrbench::Figure> figures =
+        qvrbench::Measure(argv[1], std::vector<std::wstring>(argv + 2, argv + argc));
     std::fputs(qvrbench::FormatTable(figures).c_str(), stdout);
     std::ofstream json(qvrbench::Narrow(argv[1]) + "\\results.json");
     json << qvrbench::FormatJson(figures);
