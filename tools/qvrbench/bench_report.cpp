@@ -13,6 +13,13 @@ std::string Number(const char* format, double value) {
   return text;
 }
 
+// A figure's name in a Markdown cell.
+std::string Cell(const std::string& text) {
+  std::string cell;
+  for (const char c : text) cell += c == '|' ? std::string("\\|") : std::string(1, c);
+  return cell;
+}
+
 double Median(std::vector<double> values) {
   std::sort(values.begin(), values.end());
   return values[values.size() / 2];
@@ -52,7 +59,7 @@ void MeasureInTurns(Figure& figure, int repetitions, const std::function<void()>
 std::string FormatTable(const std::vector<Figure>& figures) {
   std::string table = "| figure | ours (ms) | baseline (ms) | ratio | target |\n|---|---:|---:|---:|---:|\n";
   for (const Figure& figure : figures)
-    table += "| " + figure.name + " | " + Number("%.1f", figure.ours * 1000) + " | " +
+    table += "| " + Cell(figure.name) + " | " + Number("%.1f", figure.ours * 1000) + " | " +
              Number("%.1f", figure.baseline * 1000) + " | " + Number("%.2f", figure.ratio) + " | " +
              Number("%.2f", figure.target) + (figure.ratio <= figure.target ? "" : " (missed)") + " |\n";
   return table;
