@@ -45,8 +45,14 @@ bool SwitchPlan::ActivateEnvironment(const std::wstring& type) {
     Add(L"ActivateEnvironment", L"Installer\\environment\\" + declarations + L" is missing");
     return false;
   }
-  for (const StoredValue& value : values.values)
+  for (const StoredValue& value : values.values) {
+    // The step copies strings only and stops at the first other value.
+    if (value.type != kRegSz) {
+      Add(L"ActivateEnvironment", L"Installer\\environment\\" + declarations + L"\\" + value.name + L" is not REG_SZ");
+      return false;
+    }
     Add(L"ActivateEnvironment", L"environment\\" + value.name + L" = " + value.text);
+  }
   return true;
 }
 
