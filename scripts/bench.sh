@@ -23,4 +23,5 @@ if [ ! -f "$bench/sweeper.pack" ]; then
   (cd "$bench/pack" && gcab -cz "$bench/sweeper.pack" cleanapi.dll cleanapi.ini db/scan.db db/payload.bin)
 fi
 "$here/wine-prefix.sh" start "$build"
+trap '"$here/wine-prefix.sh" stop "$build"' EXIT
 (cd "$bench" && ProductInfoDLL="$bench_win\\product_info.dll" wine_run "$build/bin/qvrbench.exe" "$bench_win" "${@:2}" </dev/null)
