@@ -13,7 +13,7 @@ bench="$build/bench"
 bench_win="Z:${bench//\//\\}"
 mkdir -p "$bench/pack/db"
 cp "$build/bin/product_info.dll" "$build/bin/vtcore.dll" "$bench/"
-printf 'ProductRegistryKey=Software\\QvrTest\\bench\n' >"$bench/product_info.ini"
+printf 'ProductRegistryKey=Software\\QvrTest\\bench.product\n' >"$bench/product_info.ini"
 # The pack: the cleaner library, its index and database, and 50 MB of data.
 if [ ! -f "$bench/sweeper.pack" ]; then
   cp "$build/bin/cleanapi.dll" "$bench/pack/"

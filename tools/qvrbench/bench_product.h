@@ -1,5 +1,5 @@
 // The declarations that qvrbench measures the module on, below
-// HKLM\Software\QvrTest\bench, with the product's files in the bench folder:
+// HKLM\Software\QvrTest\bench.product, with the product's files in the bench folder:
 // features of two product types (benchA, benchB), each with its registry
 // flags in a key of its own and its task profile, self-registrations that no
 // feature names (read, never run), protocol handlers and the types'
@@ -10,7 +10,7 @@
 
 namespace qvrbench {
 
-inline constexpr wchar_t kBenchKey[] = L"Software\\QvrTest\\bench";
+inline constexpr wchar_t kBenchKey[] = L"Software\\QvrTest\\bench.product";
 
 struct BenchScale {
   int features = 1000;
