@@ -12,12 +12,16 @@ bool OpenDeclarations(LogSink* sink, const std::wstring& keyPath, const wchar_t*
 
 namespace {
 
-LONG ReadValue(const ScopedRegKey& key, const std::wstring& name, const DeclarationValueRules& rules,
-               std::wstring& text) {
-  return key.ReadString(name.c_str(), rules.policy, text);
+// A value's data as its reader takes it, from the enumeration's own copy:
+// no second call per declaration.
+LONG DecodeValue(const DeclarationValueRules& rules, DWORD type, wchar_t* data, DWORD bytes, std::wstring& text) {
+  std::size_t length = 0;
+  const LONG decoded = ScopedRegKey::DecodeString(rules.policy, type, data, bytes, length);
+  if (decoded == ERROR_SUCCESS) text.assign(data, length);
+  return decoded;
 }
-LONG ReadValue(const ScopedRegKey& key, const std::wstring& name, const DeclarationValueRules&, DWORD& value) {
-  return key.ReadDwordData(name.c_str(), value);
+LONG DecodeValue(const DeclarationValueRules&, DWORD type, wchar_t* data, DWORD bytes, DWORD& value) {
+  return ScopedRegKey::DecodeDwordData(type, data, bytes, value);
 }
 bool IsEmpty(const std::wstring& text) { return text.empty(); }
 bool IsEmpty(DWORD) { return false; }
@@ -28,12 +32,12 @@ template <class Value>
 bool ReadValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
                 const std::function<Taken(const std::wstring& name, Value value)>& take) {
   bool failed = false;
-  const LONG walked = key.VisitValueNames(
+  const LONG walked = key.VisitValues(
       kDeclarationNameChars,
-      [&](const std::wstring& name) {
+      [&](const std::wstring& name, DWORD type, wchar_t* data, DWORD bytes) {
         if (name.empty() && rules.skipDefaultValue) return true;
         std::remove_cv_t<std::remove_reference_t<Value>> value{};
-        const LONG read = ReadValue(key, name, rules, value);
+        const LONG read = DecodeValue(rules, type, data, bytes, value);
         if (read != ERROR_SUCCESS || (rules.empty && IsEmpty(value))) {
           if (read != ERROR_SUCCESS)
             LogLine(sink, kLogError, rules.cantQuery, name.c_str(), static_cast<unsigned>(read));
@@ -63,9 +67,8 @@ bool ReadValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRu
 
 }  // namespace
 
-bool ReadDeclarationValues(
-    LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
-    const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take) {
+bool ReadDeclarationValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
+                           const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take) {
   return ReadValues<const std::wstring&>(sink, key, rules, take);
 }
 

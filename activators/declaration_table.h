@@ -50,7 +50,7 @@ bool ReadDeclarationValues(
     LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
     const std::function<Taken(const std::wstring& name, const std::wstring& text)>& take);
 
-// The same for declarations whose values are numbers (ReadDwordData).
+// The same for declarations whose values are numbers (ScopedRegKey::DecodeDwordData).
 bool ReadDeclarationValues(LogSink* sink, const ScopedRegKey& key, const DeclarationValueRules& rules,
                            const std::function<Taken(const std::wstring& name, DWORD value)>& take);
 

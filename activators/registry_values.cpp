@@ -2,11 +2,11 @@
 // declared flag written.
 #include "activators/registry_values.h"
 
+#include <cstdint>
+
 #include "Custom_Actions/qvrinst/key_value_list.h"
 #include "activators/declaration_table.h"
 #include "log/log_sink.h"
-
-#include <cstdint>
 
 namespace qvr {
 namespace {
@@ -41,7 +41,8 @@ bool RegistryValues::Read(LogSink* sink, const std::wstring& keyPath) {
   return ReadDeclarationValues(sink, declarations, kRules, [&](const std::wstring& name, const std::wstring& text) {
     KeyValueList pairs;
     if (!pairs.Parse(text)) return Taken::kSkipped;
-    values_[name] = RegistryValueRecord{pairs.GetValue(L"Root"), pairs.GetValue(L"Key"), pairs.GetValue(L"Name"), false};
+    values_[name] =
+        RegistryValueRecord{pairs.GetValue(L"Root"), pairs.GetValue(L"Key"), pairs.GetValue(L"Name"), false};
     return Taken::kTaken;
   });
 }
@@ -54,14 +55,21 @@ bool RegistryValues::Apply(LogSink* sink, const RegistryValuePlan& plan, const w
 }
 
 bool RegistryValues::Write(LogSink* sink) const {
+  // The flags of one key are neighbours in the table (their declarations
+  // share a prefix): the key stays open for the next flag that names it.
+  ScopedRegKey key;
+  const RegistryValueRecord* opened = nullptr;
   for (const auto& [declarationName, record] : values_) {
     LogLine(sink, kLogInfo, L"WriteRegistry: setting value %ls to %ls", record.name.c_str(),
             record.installed ? L"installed" : L"not installed");
     const HKEY hive = HiveOf(record.root);
-    ScopedRegKey key;
-    if (!CheckSuccess(sink, key.Create(hive, record.key.c_str(), kFlagKeyAccess),
-                      L"WriteRegistry: can't create key %ls: 0x%08x", record.key.c_str()))
-      return false;
+    if (!opened || HiveOf(opened->root) != hive || opened->key != record.key) {
+      opened = nullptr;
+      if (!CheckSuccess(sink, key.Create(hive, record.key.c_str(), kFlagKeyAccess),
+                        L"WriteRegistry: can't create key %ls: 0x%08x", record.key.c_str()))
+        return false;
+      opened = &record;
+    }
     LogLine(sink, kLogInfo, L"WriteRegistry: opened key %ls: %d", record.key.c_str(), HiveNumber(hive));
     const LONG result = key.WriteDword(record.name.c_str(), record.installed ? 1 : 0);
     if (!CheckSuccess(sink, result, L"WriteRegistry: can't set value installed for key %ls: 0x%08x",

@@ -74,7 +74,8 @@ bool ReadFeatures(LogSink* sink, const CommonRegKeys& keys, FeatureMap& features
       sink, declarations, kDeclarationNameChars, L"ReadFeatures: can't enum features key: 0x%08x",
       [&](const std::wstring& featureName) {
         ScopedRegKey featureKey;
-        if (!CheckSuccess(sink, featureKey.Open(HKEY_LOCAL_MACHINE, (keys[kFeaturesKey] + featureName).c_str(), KEY_READ),
+        // Below the open features key: no walk from the root for each feature.
+        if (!CheckSuccess(sink, declarations.OpenChild(featureName.c_str(), KEY_READ, featureKey),
                           L"ReadFeatures: can't open feature key %ls: 0x%08x", featureName.c_str()))
           return Taken::kFailed;
         FeatureRecord record;

@@ -1,8 +1,10 @@
 #include "platform/util/scoped_reg_key.h"
 
 #include <algorithm>
+#include <cstring>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "component/oxa/exception/check_sites.h"
 #include "component/oxa/exception/exception.h"
@@ -18,9 +20,8 @@ constexpr std::size_t kLocalBufferChars = 64;
 constexpr int kExactRegrowths = 5;
 
 using RegOpenKeyTransactedFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, REGSAM, PHKEY, HANDLE, PVOID);
-using RegCreateKeyTransactedFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM,
-                                               const SECURITY_ATTRIBUTES*, PHKEY, LPDWORD, HANDLE,
-                                               PVOID);
+using RegCreateKeyTransactedFn = LONG(WINAPI*)(HKEY, LPCWSTR, DWORD, LPWSTR, DWORD, REGSAM, const SECURITY_ATTRIBUTES*,
+                                               PHKEY, LPDWORD, HANDLE, PVOID);
 
 // The transacted functions are missing on some systems (Wine has no
 // RegOpenKeyTransactedW), so they are looked up on every use.
@@ -57,7 +58,6 @@ oxa::KernelHandle OpenThreadTokenOrThrow() {
   const oxa::ResultCode code = error == ERROR_NO_TOKEN ? oxa::rc::NotFound : oxa::ResultFromWin32Error(error);
   oxa::ThrowCheckResultFailed(code, oxa::CheckSite::kThreadUserRoot);
 }
-
 
 }  // namespace
 
@@ -154,22 +154,12 @@ LONG ScopedRegKey::ReadString(const wchar_t* name, StringPolicy policy, std::wst
       capacity = needed;
       continue;
     }
-    if (result != ERROR_SUCCESS || !Accepts(policy, type)) {
+    std::size_t length = 0;
+    const LONG decoded = result != ERROR_SUCCESS ? result : DecodeString(policy, type, buffer, bytes, length);
+    if (decoded != ERROR_SUCCESS) {
       text.clear();
-      return result != ERROR_SUCCESS ? result : ERROR_DATATYPE_MISMATCH;
+      return decoded;
     }
-
-    std::size_t length = (static_cast<std::size_t>(bytes) + 1) / sizeof(wchar_t);
-    const bool wholeUnits = bytes % sizeof(wchar_t) == 0;
-    // An odd byte count leaves half a code unit: complete it with a zero byte
-    // rather than dropping the byte that was stored.
-    if (!wholeUnits) reinterpret_cast<BYTE*>(buffer)[bytes] = 0;
-    const bool terminated = length > 0 && buffer[length - 1] == L'\0';
-    if (policy == StringPolicy::kTerminatedSzOrExpandSz && bytes != 0 && (!wholeUnits || !terminated)) {
-      text.clear();
-      return ERROR_INVALID_DATA;
-    }
-    if (terminated) --length;
     if (buffer == local) {
       text.assign(local, length);
     } else {
@@ -177,6 +167,28 @@ LONG ScopedRegKey::ReadString(const wchar_t* name, StringPolicy policy, std::wst
     }
     return ERROR_SUCCESS;
   }
+}
+
+LONG ScopedRegKey::DecodeString(StringPolicy policy, DWORD type, wchar_t* data, DWORD bytes, std::size_t& length) {
+  if (!Accepts(policy, type)) return ERROR_DATATYPE_MISMATCH;
+  length = (static_cast<std::size_t>(bytes) + 1) / sizeof(wchar_t);
+  const bool wholeUnits = bytes % sizeof(wchar_t) == 0;
+  // An odd byte count leaves half a code unit: complete it with a zero byte
+  // rather than dropping the byte that was stored.
+  if (!wholeUnits) reinterpret_cast<BYTE*>(data)[bytes] = 0;
+  const bool terminated = length > 0 && data[length - 1] == L'\0';
+  if (policy == StringPolicy::kTerminatedSzOrExpandSz && bytes != 0 && (!wholeUnits || !terminated))
+    return ERROR_INVALID_DATA;
+  if (terminated) --length;
+  return ERROR_SUCCESS;
+}
+
+LONG ScopedRegKey::DecodeDwordData(DWORD type, const void* data, DWORD bytes, DWORD& value) {
+  if (bytes > sizeof(DWORD)) return ERROR_MORE_DATA;
+  if (type != REG_DWORD) return ERROR_INVALID_DATA;
+  value = 0;
+  std::memcpy(&value, data, bytes);
+  return ERROR_SUCCESS;
 }
 
 LONG ScopedRegKey::QueryValueInfo(const wchar_t* name, DWORD& type, DWORD& bytes) const {
@@ -204,17 +216,6 @@ LONG ReadNumber(HKEY key, const wchar_t* name, DWORD expectedType, Number& value
 
 LONG ScopedRegKey::ReadDword(const wchar_t* name, DWORD& value) const {
   return ReadNumber(key_.Get(), name, REG_DWORD, value);
-}
-
-LONG ScopedRegKey::ReadDwordData(const wchar_t* name, DWORD& value) const {
-  DWORD type = REG_NONE;
-  DWORD data = 0;
-  DWORD size = sizeof(data);
-  const LONG result = RegQueryValueExW(key_.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(&data), &size);
-  if (result != ERROR_SUCCESS) return result;
-  if (type != REG_DWORD) return ERROR_INVALID_DATA;
-  value = data;
-  return ERROR_SUCCESS;
 }
 
 LONG ScopedRegKey::ReadQword(const wchar_t* name, std::uint64_t& value) const {
@@ -248,6 +249,40 @@ LONG ScopedRegKey::VisitNames(DWORD nameChars, bool subKeys, const NameVisitor& 
     }
     name.resize(length);
     if (!visit(name)) return ERROR_SUCCESS;
+  }
+}
+
+LONG ScopedRegKey::VisitValues(DWORD nameChars, const ValueVisitor& visit, const EnumErrorHandler& onError) const {
+  std::wstring name;
+  // One unit more than is offered to the call: DecodeString may complete an
+  // odd byte count.
+  std::vector<wchar_t> data(kLocalBufferChars * 4 + 1);
+  for (DWORD index = 0;;) {
+    name.assign(nameChars, L'\0');
+    DWORD length = nameChars;
+    DWORD type = REG_NONE;
+    const DWORD room = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
+    DWORD bytes = room;
+    LONG result = RegEnumValueW(key_.Get(), index, name.data(), &length, nullptr, &type,
+                                reinterpret_cast<BYTE*>(data.data()), &bytes);
+    if (result == ERROR_MORE_DATA) {
+      // The name or the data did not fit: the name alone tells which.
+      length = nameChars;
+      DWORD needed = 0;
+      const LONG named = RegEnumValueW(key_.Get(), index, name.data(), &length, nullptr, nullptr, nullptr, &needed);
+      if (named == ERROR_SUCCESS && needed > room) {
+        data.resize(needed / sizeof(wchar_t) + 2);
+        continue;  // the same index, with room for its data
+      }
+    }
+    if (result == ERROR_NO_MORE_ITEMS) return ERROR_SUCCESS;
+    ++index;
+    if (result != ERROR_SUCCESS) {
+      if (onError(result)) continue;
+      return result;
+    }
+    name.resize(length);
+    if (!visit(name, type, data.data(), bytes)) return ERROR_SUCCESS;
   }
 }
 

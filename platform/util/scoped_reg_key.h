@@ -78,9 +78,6 @@ class ScopedRegKey {
   // size is ERROR_DATATYPE_MISMATCH.
   LONG ReadDword(const wchar_t* name, DWORD& value) const;
   LONG ReadQword(const wchar_t* name, std::uint64_t& value) const;
-  // The value read into four bytes: the query's own error (ERROR_MORE_DATA
-  // for longer data), ERROR_INVALID_DATA for a value that is no REG_DWORD.
-  LONG ReadDwordData(const wchar_t* name, DWORD& value) const;
   // The stored type and size in bytes of a value.
   LONG QueryValueInfo(const wchar_t* name, DWORD& type, DWORD& bytes) const;
 
@@ -88,6 +85,21 @@ class ScopedRegKey {
   LONG WriteString(const wchar_t* name, const std::wstring& text) const;
   LONG WriteDword(const wchar_t* name, DWORD value) const;
   LONG DeleteValue(const wchar_t* name) const;
+
+  // Called with each value's name, stored type and data in index order;
+  // false ends the walk. The data may be changed (see DecodeString).
+  using ValueVisitor = std::function<bool(const std::wstring& name, DWORD type, wchar_t* data, DWORD bytes)>;
+  // Walk the values with their data, one call each: names read into a
+  // buffer of `nameChars` characters (a longer one is ERROR_MORE_DATA for
+  // `onError`), the data buffer grown as a value needs.
+  LONG VisitValues(DWORD nameChars, const ValueVisitor& visit, const EnumErrorHandler& onError) const;
+  // The string that ReadString reads from a value's type and data: its
+  // length in `length`, the text in `data` (whose last half unit, for an odd
+  // byte count, is completed in place, so one unit beyond `bytes` must exist).
+  static LONG DecodeString(StringPolicy policy, DWORD type, wchar_t* data, DWORD bytes, std::size_t& length);
+  // A value's data read into four bytes: ERROR_MORE_DATA for longer data,
+  // ERROR_INVALID_DATA for a value that is no REG_DWORD.
+  static LONG DecodeDwordData(DWORD type, const void* data, DWORD bytes, DWORD& value);
 
   // Walk the value (subkey) names, each read into a buffer of `nameChars`
   // characters. ERROR_SUCCESS when the names end or the visitor stops.

@@ -14,7 +14,7 @@ RECORD="$E2E_WORK_WIN\\record.txt"
 host_run help --help
 expect_rc help 0
 grep -q '^Usage: qvrhost \[--product-type TYPE\] COMMAND' "$E2E_WORK/help.txt" || e2e_fail "help: no usage line"
-for command in initialize switch activate deactivate remove-shortcuts icons check-apps remove-apps always-succeeds; do
+for command in initialize switch activate deactivate remove-shortcuts icons check-apps remove-apps always-succeeds lint plan explain; do
   grep -q "^  $command" "$E2E_WORK/help.txt" || e2e_fail "help: $command is not documented"
 done
 

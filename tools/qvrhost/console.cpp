@@ -34,16 +34,29 @@ std::wstring RecordLines(int level, std::wstring_view text) {
   return lines + L"\n";
 }
 
-void ConsoleLogSink::Write(int level, const wchar_t* format, ...) {
+std::wstring FormatRecord(const wchar_t* format, va_list args) {
   wchar_t message[4096] = {};
-  va_list args;
-  va_start(args, format);
   // _vsnwprintf (not vswprintf) for the Windows meaning of %s; it leaves the
   // text unterminated when it has to cut it.
   _vsnwprintf(message, 4095, format, args);
-  va_end(args);
   message[4095] = L'\0';
+  return message;
+}
+
+void ConsoleLogSink::Write(int level, const wchar_t* format, ...) {
+  va_list args;
+  va_start(args, format);
+  const std::wstring message = FormatRecord(format, args);
+  va_end(args);
   WriteText(Stream::Out, RecordLines(level, message));
+}
+
+void ErrorCollectingSink::Write(int level, const wchar_t* format, ...) {
+  if (level != qvr::kLogError) return;
+  va_list args;
+  va_start(args, format);
+  errors_.push_back(FormatRecord(format, args));
+  va_end(args);
 }
 
 }  // namespace qvrhost

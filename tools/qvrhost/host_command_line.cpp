@@ -15,7 +15,7 @@ struct Subcommand {
   std::wstring_view argumentName;
 };
 
-constexpr std::array<Subcommand, 9> kSubcommands{{
+constexpr std::array<Subcommand, 12> kSubcommands{{
     {L"initialize", Operation::Initialize, Arguments::None, L""},
     {L"switch", Operation::SwitchProductType, Arguments::None, L""},
     {L"activate", Operation::ActivateProduct, Arguments::Number, L"MODE"},
@@ -25,6 +25,9 @@ constexpr std::array<Subcommand, 9> kSubcommands{{
     {L"check-apps", Operation::CheckForApplicationsToRemove, Arguments::Number, L"FILTER"},
     {L"remove-apps", Operation::RemoveApplications, Arguments::Names, L""},
     {L"always-succeeds", Operation::AlwaysSucceeds, Arguments::None, L""},
+    {L"lint", Operation::Lint, Arguments::None, L""},
+    {L"plan", Operation::Plan, Arguments::Text, L"TYPE"},
+    {L"explain", Operation::Explain, Arguments::Text, L"LOG"},
 }};
 
 constexpr std::wstring_view kProductTypeOption = L"--product-type";
@@ -157,9 +160,9 @@ const wchar_t* HostUsageText() {
 
 Drives the installer object of qvrinst.dll, loaded from this program's folder,
 through its versioned interface (version 3), as the product's setup does.
-Every command initializes the object first, with TYPE as the target product
-type when given (otherwise the product type stored in the registry is kept),
-then runs its one operation. The object's log lines are printed to standard
+Every command but the tools initializes the object first, with TYPE as the
+target product type when given (otherwise the product type stored in the
+registry is kept), then runs its one operation. The object's log lines are printed to standard
 output as "[LEVEL] text" (0 detail, 1 information, 3 error); a record of
 several lines continues on lines indented by four blanks.
 
@@ -181,6 +184,23 @@ Commands:
                          names of the applications removed
   always-succeeds        AlwaysSucceeds
 
+Tools for setup engineers (they write nothing):
+  lint                   reads the declarations as Initialize does and lists
+                         each one the module would skip or reject, and why
+                         (wrong value types, names over 255 characters,
+                         references to undeclared profiles, flags,
+                         self-registrations or drivers, product types that no
+                         feature declares: the stored one and TYPE of
+                         --product-type), then whether Initialize succeeds
+  plan TYPE              prints, in order, each change a switch from the
+                         stored product type to TYPE would make (profiles,
+                         flags, plugins run, protocol keys, drivers,
+                         environment values)
+  explain LOG            reads a verbose installer log (msiexec /l*v) and
+                         prints each of the module's actions with its result,
+                         and for a failed one its error lines and the
+                         framework's failed-check records
+
 Options:
   --product-type TYPE    target product type for Initialize (may be empty);
                          also --product-type=TYPE
@@ -196,7 +216,10 @@ Options:
   --                     the words that follow are not options
 
 Exit status: 0 when the operation returned true, 1 when it returned false or
-the module could not be used, 2 for a usage error.
+the module could not be used, 2 for a usage error. lint: 1 when it lists
+anything or Initialize fails; plan: 1 when the product's keys are unknown;
+explain: 1 when an action of the module failed or did not end, or the log
+cannot be read.
 )";
 }
 

@@ -19,6 +19,11 @@ enum class Operation {
   CheckForApplicationsToRemove,
   RemoveApplications,
   AlwaysSucceeds,
+  // The tools, which write nothing: the declarations checked, the changes of
+  // a switch, a verbose installer log explained.
+  Lint,
+  Plan,
+  Explain,
 };
 
 struct HostCommand {
@@ -32,7 +37,7 @@ struct HostCommand {
   // MsiProductActivate does, and hand it to Initialize; otherwise none.
   bool profiles = false;
   std::uint32_t number = 0;         // activate: mode; check-apps: filter
-  std::wstring text;                // icons: variant
+  std::wstring text;                // icons: variant; plan: type; explain: log file
   std::vector<std::wstring> names;  // remove-apps: names, none for all
 };
 

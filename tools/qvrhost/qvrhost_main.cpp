@@ -2,11 +2,14 @@
 // qvrinst.dll one operation at a time. `qvrhost --help` lists the commands.
 #include "Custom_Actions/COMMON/vantor_tm_profiles.h"
 #include "Custom_Actions/qvrinst/vector_string_list.h"
+#include "component/oxa/text/utf.h"
 #include "tools/qvrhost/console.h"
 #include "tools/qvrhost/host_command_line.h"
+#include "tools/qvrhost/host_tools.h"
 #include "tools/qvrhost/installer_module.h"
 #include "tools/qvrhost/waiver_log_locator.h"
 
+#include <exception>
 #include <optional>
 #include <string>
 #include <vector>
@@ -57,11 +60,18 @@ bool RunOperation(qvr::VersionedInstaller& installer, const HostCommand& command
     }
     case Operation::AlwaysSucceeds:
       return installer.AlwaysSucceeds();
+    case Operation::Lint:
+    case Operation::Plan:
+    case Operation::Explain:
+      break;  // not operations of the object: see Run
   }
   return false;
 }
 
 int Run(const HostCommand& command) {
+  if (command.operation == Operation::Lint) return RunLint(command);
+  if (command.operation == Operation::Plan) return RunPlan(command);
+  if (command.operation == Operation::Explain) return RunExplain(command);
   const InstallerModule module;
   ConsoleLogSink sink;
   // Declared before the object, so that it outlives the object.
@@ -80,9 +90,8 @@ int Run(const HostCommand& command) {
     return kExitFalse;
   }
   if (locator) installer->SetServiceLocator(&*locator);
-  const bool initialized =
-      installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr,
-                            profiles ? profiles->Store() : nullptr);
+  const bool initialized = installer->Initialize(&sink, command.productType ? command.productType->c_str() : nullptr,
+                                                 profiles ? profiles->Store() : nullptr);
   if (command.operation == Operation::Initialize) return initialized ? kExitTrue : kExitFalse;
   // As the custom actions do, the operation runs on whatever was read.
   if (!initialized) WriteText(Stream::Err, L"qvrhost: Initialize returned false\n");
@@ -107,5 +116,14 @@ int wmain(int argc, wchar_t** argv) {
     case ParsedCommandLine::Outcome::Run:
       break;
   }
-  return qvrhost::Run(parsed.command);
+  // The tools build their own tables: nothing of them may end the program
+  // with an exception.
+  try {
+    return qvrhost::Run(parsed.command);
+  } catch (const std::exception& error) {
+    std::wstring text;
+    oxa::Utf8ToUtf16(error.what(), text, oxa::InvalidText::Replace);
+    qvrhost::WriteText(qvrhost::Stream::Err, L"qvrhost: unexpected exception: " + text + L"\n");
+    return qvrhost::kExitFalse;
+  }
 }

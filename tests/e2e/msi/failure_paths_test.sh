@@ -3,7 +3,7 @@
 # server, each ending the install with 1603 and the action's end record:
 # declarations that cannot all be read (nothing is activated), and an
 # exception out of the component framework while the profiles are written
-# (a dump in the action's TEMP).
+# (a dump in the action's TEMP). qvrhost explain reads both logs.
 source "$(dirname "$0")/../lib.sh" "$1" "$2" failure_paths
 
 PRODUCT_DIR="$WINEPREFIX/drive_c/Program Files/VantorModularityDemo"
@@ -25,6 +25,20 @@ e2e_expect unreadable "^ReadProfiles: value Broken is empty$" "the reader's line
 e2e_expect unreadable "^MSI \(X\) \(XX:XX\) \[[0-9:]{12}\]: MsiProductActivate: Initialize failed, nothing was activated$" "the action's line"
 e2e_expect_not unreadable "^(ActivateProduct entry point|WriteProfiles: )" "nothing activated"
 e2e_expect unreadable "$END_FAILED" "end record"
+# explain_log LOG EXPECTED: qvrhost explain's account of the log, its line
+# numbers replaced by those of the lines it names.
+explain_log() {
+  host_run "explain-$1" explain "$E2E_WORK_WIN\\$1.log"
+  expect_rc "explain-$1" 1
+  local expected=$2 pattern number
+  while read -r pattern; do
+    number=$(grep -nE -- "$pattern" "$E2E_WORK/$1.txt" | head -1 | cut -d: -f1)
+    expected=${expected/"@$pattern@"/$number}
+  done < <(grep -o '@[^@]*@' <<<"$2" | tr -d @)
+  e2e_same "explain $1" "$(cat "$E2E_WORK/explain-$1.txt")" "$expected"
+}
+explain_log unreadable "MsiProductActivate (line @^Action start .*MsiProductActivate@): failed (return value 3)
+  line @^ReadProfiles: value Broken@, error: ReadProfiles: value Broken is empty"
 forget
 
 VTCORE_FAULT=throw=installed e2e_msiexec /i product exception "QVR_CAD=ProductType=vmobpc|Profiles=1"
@@ -32,6 +46,8 @@ VTCORE_FAULT=throw=installed e2e_msiexec /i product exception "QVR_CAD=ProductTy
 e2e_expect exception "^ActivateProduct: unexpected exception: vtcore: SetValue of installed threw$" "exception line"
 e2e_expect exception "$END_FAILED" "end record after the exception"
 [ -n "$(dumps)" ] || e2e_fail "no dump file after the exception"
+explain_log exception "MsiProductActivate (line @^Action start .*MsiProductActivate@): failed (return value 3)
+  line @unexpected exception@, error: ActivateProduct: unexpected exception: vtcore: SetValue of installed threw"
 forget
 rmdir "$PRODUCT_DIR" 2>/dev/null
 
