@@ -361,6 +361,75 @@ table() {
 ? e2e.shortcuts
 -   const bool toaster = !withToasterShortcut || RemoveW8ToasterShortcut();
 +   const bool toaster = withToasterShortcut || RemoveW8ToasterShortcut();
+@ 55 companions/pxsverify/pxsverify.cpp
+= a PKCS#7 with signed attributes is trusted without comparing the content's hash
+? IsSignatureValid
+-   if (!attributes.empty()) {
++   if (false) {
+
+@ 56 companions/qsigverify/qsigverify.cpp
+= the QSIG library answers success whatever the ECDSA verification says
+? IsSignatureValid|LoadLibraryAndCheckSignature
+-     if (BCRYPT_SUCCESS(status)) return qvr::kQsigSucceeded;
++     if (true) return qvr::kQsigSucceeded;
+
+@ 57 Custom_Actions/COMMON/signature.cpp
+= the library is loaded whatever its signature
+? LoadLibraryAndCheckSignature|e2e.signature
+-   if (!IsSignatureValid({resolved, file.Get()})) return false;
++   IsSignatureValid({resolved, file.Get()});
+
+@ 58 Custom_Actions/COMMON/signature.cpp
+= an upper-case .EXE is not taken for an executable
+? IsSignatureValid
+-                                                   [](wchar_t a, wchar_t b) { return a == std::towlower(b); });
++                                                   [](wchar_t a, wchar_t b) { return a == b; });
+
+@ 59 signcheck_lib/signature_trailer.cpp
+= a trailer with an empty signature is taken as found
+? SplitSignatureTrailer
+-   if (length == 0 || length > lengthAt) {
++   if (length > lengthAt) {
+
+@ 60 signcheck_lib/check_qsig_signature.cpp
+= an empty file reaches the QSIG library
+? IsSignatureValid
+-   if (!(size.QuadPart > 0 && size.QuadPart <= 0xFFFFFFFFLL)) {
++   if (!(size.QuadPart >= 0 && size.QuadPart <= 0xFFFFFFFFLL)) {
+
+@ 61 platform/util/scoped_reg_key.cpp
+= a value whose data did not fit the buffer is not read again with room for it
+? RegistryValues
+-       if (named == ERROR_SUCCESS && needed > room) {
++       if (named == ERROR_SUCCESS && needed > bytes) {
+
+@ 62 activators/registry_values.cpp
+= a flag is written into the key left open by the flag before it, whatever key it names
+? RegistryValues
+-     if (!opened || HiveOf(opened->root) != hive || opened->key != record.key) {
++     if (!opened) {
+
+@ 63 tools/qvrhost/format_match.cpp
+= the format matcher forgets the positions it reached before
+? FormatMatch|LogExplainer
+-   for (std::size_t at = 0; at < from.size(); ++at) to[at] = any = any || from[at];
++   for (std::size_t at = 0; at < from.size(); ++at) to[at] = from[at];
+
+@ 64 tools/qvrhost/declaration_lint.cpp
+= an empty reference in a feature's list is reported as undeclared
+? DeclarationLint|e2e.tools
+-       if (!name.empty() && !IsStored(declared, name))
++       if (!IsStored(declared, name))
+
+@ 65 tools/qvrhost/verbose_log.cpp
+= a log with CRLF line ends keeps the carriage return in every line
+? LogExplainer
+-     if (line.ends_with(L'\r')) line.remove_suffix(1);
+@ 66 scripts/error_formats.pl
+= the explainer takes the module's information lines for its level-3 lines
+? FormatMatch|LogExplainer
+-   if ($call eq 'LogLine') { take($args[2]) if @args > 2 && $args[1] =~ /\bkLogError\b/ }
++   if ($call eq 'LogLine') { take($args[2]) if @args > 2 && $args[1] =~ /\bkLog(Error|Info)\b/ }
 TABLE
 }
 
