@@ -38,7 +38,9 @@ e2e_package() {
 e2e_msiexec() {
   local op=$1 package=$2 log=$3
   shift 3
-  wine_program msiexec "$op" "$E2E_WORK_WIN\\$package.msi" /qn /l*v "$E2E_WORK_WIN\\$log.log" "$@" </dev/null >/dev/null 2>&1
+  # Wine's own messages (a crash of msiexec among them) go beside the log.
+  wine_program msiexec "$op" "$E2E_WORK_WIN\\$package.msi" /qn /l*v "$E2E_WORK_WIN\\$log.log" "$@" </dev/null \
+    >/dev/null 2>"$E2E_WORK/$log.wine.txt"
   E2E_RC=$?
   tr -d '\r' <"$E2E_WORK/$log.log" >"$E2E_WORK/$log.txt" 2>/dev/null || e2e_fail "no log $log"
 }
